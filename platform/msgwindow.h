@@ -1,0 +1,59 @@
+#pragma once
+// Message windows: a window belongs to the thread that created it; any thread may
+// post to it; its procedure runs only on the owner thread while that thread pumps.
+// This is the mechanism by which events reach the control object on its own thread.
+// On Windows it maps onto real hidden windows and PostMessage; here each thread has
+// one message queue held by the platform runtime (shared by every module loaded in
+// the process, like the operating system's queue).
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace qz381::platform {
+
+inline constexpr uint32_t kMsgCommand = 0x0111;  // WM_COMMAND
+inline constexpr uint32_t kMsgUser = 0x0400;     // WM_USER
+
+struct Message {
+  uint32_t msg = 0;
+  uintptr_t wparam = 0;
+  intptr_t lparam = 0;
+};
+
+// Returns true when the message was handled.
+using WindowProc = std::function<bool(const Message&)>;
+
+class ThreadQueue;
+
+class MessageWindow {
+ public:
+  // Creates a window owned by the calling thread. Never fails here; the pointer
+  // is null only when the platform cannot create windows.
+  static std::unique_ptr<MessageWindow> Create(std::string name, WindowProc proc);
+  // Must run on the owner thread. Messages still queued for the window are dropped
+  // without running the procedure.
+  ~MessageWindow();
+  MessageWindow(const MessageWindow&) = delete;
+  MessageWindow& operator=(const MessageWindow&) = delete;
+
+  // Any thread. False when the owner thread's queue no longer accepts messages.
+  bool Post(uint32_t msg, uintptr_t wparam, intptr_t lparam);
+  const std::string& name() const { return name_; }
+
+ private:
+  MessageWindow(std::string name, std::shared_ptr<ThreadQueue> queue, uint64_t id);
+  std::string name_;
+  std::shared_ptr<ThreadQueue> queue_;
+  uint64_t id_;
+};
+
+// Owner-thread side. Runs every message already queued for the calling thread's
+// windows (messages posted while pumping wait for the next call); returns how many
+// ran. A procedure may create or destroy windows and may pump recursively.
+int PumpMessages();
+// Waits up to timeout_ms until a message for the calling thread is queued or
+// WakeThread was called for it, then pumps. Returns the number of messages run.
+int WaitAndPumpMessages(uint32_t timeout_ms);
+
+}  // namespace qz381::platform

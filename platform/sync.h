@@ -1,0 +1,46 @@
+#pragma once
+// Events, waits, tick count and sleep with Win32 semantics, in portable C++.
+// Manual-reset events stay signalled until reset; auto-reset events release one
+// waiter and reset themselves. WaitAll takes its events at once, as
+// WaitForMultipleObjects(bWaitAll = TRUE) does: it returns only when all are
+// signalled at the same moment, and resets the auto-reset ones together.
+#include <cstdint>
+#include <initializer_list>
+#include <span>
+
+namespace qz381::platform {
+
+inline constexpr uint32_t kInfinite = 0xFFFFFFFFu;
+
+class Event {
+ public:
+  Event(bool manual_reset, bool initially_set);
+  ~Event();
+  Event(const Event&) = delete;
+  Event& operator=(const Event&) = delete;
+
+  void Set();
+  void Reset();
+  bool IsSet() const;
+  // True when signalled within timeout_ms (kInfinite: no limit); an auto-reset
+  // event is consumed by the waiter it releases.
+  bool Wait(uint32_t timeout_ms);
+
+ private:
+  friend struct EventAccess;
+  bool manual_;
+  bool set_;
+};
+
+// True when all events were signalled at once within the time-out.
+bool WaitAll(std::span<Event* const> events, uint32_t timeout_ms);
+bool WaitAll(std::initializer_list<Event*> events, uint32_t timeout_ms);
+// Index of the first signalled event (lowest index wins), or -1 on time-out.
+int WaitAny(std::span<Event* const> events, uint32_t timeout_ms);
+int WaitAny(std::initializer_list<Event*> events, uint32_t timeout_ms);
+
+// Milliseconds since an arbitrary start, wrapping at 2^32 like GetTickCount.
+uint32_t TickCount();
+void SleepMs(uint32_t ms);
+
+}  // namespace qz381::platform

@@ -1,0 +1,20 @@
+#pragma once
+// The system's diagnostic trace points. QZ381_TRACE names the sink: a file path
+// (lines are appended) or "stderr"; without it trace lines are dropped at the cost
+// of one branch. Each line carries the tick count and the thread.
+#include <functional>
+#include <string_view>
+
+namespace qz381::platform {
+
+bool TraceEnabled();
+void Trace(const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+
+// Tests capture trace lines here instead (nullptr restores the environment's sink).
+void SetTraceCapture(std::function<void(std::string_view line)> capture);
+
+}  // namespace qz381::platform
