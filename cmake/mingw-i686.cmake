@@ -1,0 +1,15 @@
+# Cross compiling for 32-bit Windows with Debian's mingw-w64 (g++-mingw-w64-i686).
+# The -posix variants of the compilers bring std::thread and std::mutex.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR i686)
+
+set(QZ381_MINGW_TRIPLE i686-w64-mingw32)
+set(CMAKE_C_COMPILER ${QZ381_MINGW_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${QZ381_MINGW_TRIPLE}-g++-posix)
+set(CMAKE_RC_COMPILER ${QZ381_MINGW_TRIPLE}-windres)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${QZ381_MINGW_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)

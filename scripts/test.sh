@@ -1,0 +1,135 @@
+#!/usr/bin/env bash
+# The test command: sets the machine up, then builds and checks the tree in
+# every configuration CI cares about. Run from anywhere; exits non-zero when any
+# stage fails, after running the others, and lists the failed stages at the end.
+#
+#   QZ381_QUICK=1      only the release build with its tests and the OS-header check
+#   QZ381_JOBS=N       build and test jobs (default 2)
+#   QZ381_FUZZ_SECONDS run time of each fuzz target (default 30)
+set -euo pipefail
+
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$root"
+
+jobs="${QZ381_JOBS:-2}"
+fuzz_seconds="${QZ381_FUZZ_SECONDS:-30}"
+quick="${QZ381_QUICK:-0}"
+export CTEST_OUTPUT_ON_FAILURE=1
+export ASAN_OPTIONS="${ASAN_OPTIONS:-abort_on_error=1:detect_stack_use_after_return=1}"
+export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
+export TSAN_OPTIONS="${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}"
+
+section() {
+  printf '\n==================== %s ====================\n' "$*"
+}
+
+failed=()
+run_stage() {
+  local name="$1"
+  shift
+  section "$name"
+  local start=$SECONDS rc=0
+  set +e
+  (set -e; "$@")
+  rc=$?
+  set -e
+  if ((rc == 0)); then
+    echo "---- $name: passed ($((SECONDS - start)) s)"
+  else
+    echo "---- $name: FAILED (exit $rc, $((SECONDS - start)) s)"
+    failed+=("$name")
+  fi
+}
+
+configure_and_build() {
+  local dir="$1"
+  shift
+  cmake -S . -B "$dir" -G Ninja "$@"
+  ninja -C "$dir" -j "$jobs"
+}
+
+stage_release() {
+  configure_and_build build
+  ctest --test-dir build --output-on-failure -j "$jobs"
+}
+
+stage_asan() {
+  configure_and_build build-asan -DQZ381_SANITIZE=address,undefined -DQZ381_BENCH=OFF
+  ctest --test-dir build-asan --output-on-failure -j "$jobs"
+}
+
+stage_tsan() {
+  configure_and_build build-tsan -DQZ381_SANITIZE=thread -DQZ381_BENCH=OFF
+  # ThreadSanitizer cannot map its shadow memory under the address-space
+  # randomisation of some kernels; running without randomisation avoids that.
+  local norandom=()
+  if setarch "$(uname -m)" -R true 2>/dev/null; then
+    norandom=(setarch "$(uname -m)" -R)
+  fi
+  "${norandom[@]}" ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L concurrency
+}
+
+stage_os_headers() {
+  bash scripts/check_os_headers.sh
+}
+
+stage_mingw() {
+  configure_and_build build-mingw --toolchain cmake/mingw-i686.cmake \
+    -DQZ381_PORTABLE_ONLY=ON -DQZ381_BENCH=OFF
+}
+
+# Every executable built from fuzz/ (other than unit tests) is a libFuzzer
+# target. A seed corpus in fuzz/corpus/<target>/ and a dictionary
+# fuzz/<target>.dict are used when present; the seeds are copied so that a run
+# never changes the tree.
+stage_fuzz() {
+  if [[ ! -f fuzz/CMakeLists.txt ]]; then
+    echo "no fuzz targets yet"
+    return 0
+  fi
+  CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DQZ381_FUZZ=ON -DQZ381_BENCH=OFF \
+    -DQZ381_SANITIZE=address,undefined
+  local targets
+  mapfile -t targets < <(ninja -C build-fuzz -t targets all |
+    sed -n 's|^fuzz/\([^/:]*\): CXX_EXECUTABLE_LINKER.*|\1|p' | grep -v '_test$' | sort -u)
+  if ((${#targets[@]} == 0)); then
+    echo "no fuzz targets yet"
+    return 0
+  fi
+  ninja -C build-fuzz -j "$jobs" "${targets[@]}"
+  local t work args
+  for t in "${targets[@]}"; do
+    echo "-- fuzzing $t for ${fuzz_seconds} s"
+    work="build-fuzz/fuzz-runs/$t"
+    rm -rf "$work"
+    mkdir -p "$work/corpus" "$work/artifacts"
+    if [[ -d "fuzz/corpus/$t" ]]; then
+      cp -r "fuzz/corpus/$t/." "$work/corpus/"
+    fi
+    args=(-max_total_time="$fuzz_seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1
+          -artifact_prefix="$work/artifacts/")
+    if [[ -f "fuzz/$t.dict" ]]; then
+      args+=(-dict="fuzz/$t.dict")
+    fi
+    "build-fuzz/fuzz/$t" "${args[@]}" "$work/corpus" </dev/null
+  done
+}
+
+section "set-up"
+bash scripts/setup.sh
+
+run_stage "OS-header check" stage_os_headers
+run_stage "release build and tests" stage_release
+if [[ "$quick" != 1 ]]; then
+  run_stage "ASan+UBSan build and tests" stage_asan
+  run_stage "TSan build and concurrency tests" stage_tsan
+  run_stage "mingw i686 cross compile (portable code)" stage_mingw
+  run_stage "fuzz targets" stage_fuzz
+fi
+
+section "summary"
+if ((${#failed[@]} > 0)); then
+  printf 'FAILED: %s\n' "${failed[@]}"
+  exit 1
+fi
+echo "all stages passed"
