@@ -56,4 +56,12 @@ int PumpMessages();
 // WakeThread was called for it, then pumps. Returns the number of messages run.
 int WaitAndPumpMessages(uint32_t timeout_ms);
 
+// The calling thread's queue (created on first use), so that another thread can
+// wake it. Holding it keeps no window and no message alive.
+std::shared_ptr<ThreadQueue> CurrentThreadQueue();
+// Any thread. Makes the queue's thread return from its current WaitAndPumpMessages,
+// or from its next one when it is not waiting (a wake is never lost); a stop
+// request uses it to interrupt a pumping thread. Does nothing after the thread ended.
+void WakeThread(const std::shared_ptr<ThreadQueue>& queue);
+
 }  // namespace qz381::platform
