@@ -85,11 +85,11 @@ MessageWindow::~MessageWindow() {
 }
 
 bool MessageWindow::Post(uint32_t msg, uintptr_t wparam, intptr_t lparam) {
-  {
-    std::lock_guard lock(queue_->mu);
-    if (queue_->closed || !queue_->windows.contains(id_)) return false;
-    queue_->entries.push_back({queue_->next_seq++, id_, Message{msg, wparam, lparam}});
-  }
+  // Notifying under the lock keeps `this` untouched once the owner can see the
+  // message: its procedure may destroy this window while Post is still returning.
+  std::lock_guard lock(queue_->mu);
+  if (queue_->closed || !queue_->windows.contains(id_)) return false;
+  queue_->entries.push_back({queue_->next_seq++, id_, Message{msg, wparam, lparam}});
   queue_->cv.notify_one();
   return true;
 }
