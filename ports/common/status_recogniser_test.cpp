@@ -1,0 +1,209 @@
+#include "ports/common/status_recogniser.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "ports/common/port_trace.h"
+
+namespace qz381::ports {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+struct Split {
+  Bytes data;
+  std::vector<StatusBlock> blocks;
+  Bytes held;
+  uint64_t discarded = 0;
+};
+
+Split Recognise(const std::vector<Bytes>& chunks, uint32_t capacity = 1024) {
+  ReceiveBuffers buffers;
+  EXPECT_TRUE(buffers.Open(capacity));
+  StatusRecogniser recogniser(buffers.data, buffers.status);
+  for (const Bytes& chunk : chunks) recogniser.Feed(chunk);
+  Split out;
+  out.data.resize(buffers.data.Count());
+  buffers.data.Take(out.data);
+  for (StatusBlock block; buffers.status.Take(block);) out.blocks.push_back(block);
+  out.held.assign(recogniser.Held().begin(), recogniser.Held().end());
+  out.discarded = recogniser.DiscardedBytes();
+  return out;
+}
+
+struct StreamCase {
+  const char* name;
+  std::vector<Bytes> chunks;
+  Bytes data;
+  std::vector<StatusBlock> blocks;
+  Bytes held;
+  uint64_t discarded;
+};
+
+const StreamCase kStreams[] = {
+    {"block then data",
+     {{0x10, 0x00, 0x00, 0x0F, 0x41}},
+     {0x41},
+     {{0x10, 0x00, 0x00, 0x0F}},
+     {},
+     0},
+    {"reply set", {{0x35, 0x40, 0x40, 0x00}}, {}, {{0x35, 0x40, 0x40, 0x00}}, {}, 0},
+    {"sets mixed in one block", {{0x35, 0x00, 0x0F, 0x0F}}, {}, {{0x35, 0x00, 0x0F, 0x0F}}, {}, 0},
+    {"highest bytes of set A", {{0x5C, 0x60, 0x0C, 0x0F}}, {}, {{0x5C, 0x60, 0x0C, 0x0F}}, {}, 0},
+    {"broken match becomes data in order", {{0x14, 0x20, 0x55}}, {0x14, 0x20, 0x55}, {}, {}, 0},
+    {"breaking byte is not a new first byte",
+     {{0x10, 0x10, 0x00, 0x00, 0x0F}},
+     {0x10, 0x10, 0x00, 0x00, 0x0F},
+     {},
+     {},
+     0},
+    {"data around and between blocks",
+     {{0x41, 0x10, 0x00, 0x00, 0x0F, 0x42, 0x35, 0x40, 0x40, 0x00, 0x43}},
+     {0x41, 0x42, 0x43},
+     {{0x10, 0x00, 0x00, 0x0F}, {0x35, 0x40, 0x40, 0x00}},
+     {},
+     0},
+    {"blocks back to back",
+     {{0x10, 0x00, 0x00, 0x0F, 0x1C, 0x20, 0x03, 0x0F}},
+     {},
+     {{0x10, 0x00, 0x00, 0x0F}, {0x1C, 0x20, 0x03, 0x0F}},
+     {},
+     0},
+    {"partial block at chunk end is held", {{0x14, 0x20, 0x41}}, {}, {}, {0x14, 0x20, 0x41}, 0},
+    {"block cut across two chunks",
+     {{0xAA, 0x10, 0x00}, {0x00, 0x0F, 0xBB}},
+     {0xAA, 0xBB},
+     {{0x10, 0x00, 0x00, 0x0F}},
+     {},
+     0},
+    {"block spread over three chunks is discarded",
+     {{0x10}, {0x00}, {0x00, 0x0F}},
+     {0x00, 0x0F},
+     {},
+     {},
+     2},
+    {"finished block restores the allowance",
+     {{0x10, 0x00}, {0x00, 0x0F, 0x14}, {0x20, 0x00, 0x0F}},
+     {},
+     {{0x10, 0x00, 0x00, 0x0F}, {0x14, 0x20, 0x00, 0x0F}},
+     {},
+     0},
+    {"broken carried match restores the allowance",
+     {{0x10}, {0x77, 0x10, 0x00}, {0x00, 0x0F}},
+     {0x10, 0x77},
+     {{0x10, 0x00, 0x00, 0x0F}},
+     {},
+     0},
+    {"carried match broken by the next chunk",
+     {{0x10, 0x00}, {0x55}},
+     {0x10, 0x00, 0x55},
+     {},
+     {},
+     0},
+    {"empty read does not spend the allowance",
+     {{0x10, 0x00}, {}, {}, {0x00, 0x0F}},
+     {},
+     {{0x10, 0x00, 0x00, 0x0F}},
+     {},
+     0},
+    {"partial left after a discard starts over", {{0x10, 0x00}, {0x00}, {0x38}}, {}, {}, {0x38}, 3},
+};
+
+TEST(StatusRecogniser, SplitsStreams) {
+  for (const StreamCase& c : kStreams) {
+    SCOPED_TRACE(c.name);
+    const Split out = Recognise(c.chunks);
+    EXPECT_EQ(out.data, c.data);
+    EXPECT_EQ(out.blocks, c.blocks);
+    EXPECT_EQ(out.held, c.held);
+    EXPECT_EQ(out.discarded, c.discarded);
+  }
+}
+
+// A chunk larger than the recogniser's internal run keeps every data byte in order.
+TEST(StatusRecogniser, LongDataRunsKeepOrder) {
+  Bytes chunk;
+  for (int i = 0; i < 1000; ++i) chunk.push_back(static_cast<uint8_t>(0x80 + i % 64));
+  chunk.insert(chunk.begin() + 700, {0x10, 0x00, 0x00, 0x0F});
+  const Split out = Recognise({chunk}, 4096);
+  Bytes expected = chunk;
+  expected.erase(expected.begin() + 700, expected.begin() + 704);
+  EXPECT_EQ(out.data, expected);
+  ASSERT_EQ(out.blocks.size(), 1u);
+}
+
+// The reply to a real-time status request (0xx1xx10) must reach Read at once and
+// never wait as the start of a block.
+TEST(StatusRecogniser, RealTimeStatusRepliesAreNeverHeld) {
+  for (int byte = 0; byte < 256; ++byte) {
+    if ((byte & 0x93) != 0x12) continue;
+    EXPECT_FALSE(StatusRecogniser::Accepts(0, static_cast<uint8_t>(byte))) << byte;
+  }
+}
+
+std::vector<std::string>* g_lines = nullptr;
+void Capture(const char* line) {
+  g_lines->push_back(line);
+}
+
+class RecogniserOverflow : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_lines = &lines_;
+    SetTraceHook(&Capture);
+  }
+  void TearDown() override {
+    SetTraceHook(nullptr);
+    g_lines = nullptr;
+  }
+  std::vector<std::string> lines_;
+};
+
+TEST_F(RecogniserOverflow, SurplusDataIsDroppedAndTraced) {
+  ReceiveBuffers buffers;
+  ASSERT_TRUE(buffers.Open(4));
+  StatusRecogniser recogniser(buffers.data, buffers.status);
+  recogniser.Feed(Bytes{0x41, 0x42, 0x43, 0x10, 0x00, 0x00, 0x0F, 0x44, 0x45, 0x46});
+
+  Bytes data(8);
+  data.resize(buffers.data.Take(data));
+  EXPECT_EQ(data, (Bytes{0x41, 0x42, 0x43, 0x44}));
+  EXPECT_EQ(buffers.data.DroppedBytes(), 2u);
+  StatusBlock block;
+  EXPECT_TRUE(buffers.status.Take(block));
+  ASSERT_EQ(lines_.size(), 1u);
+  EXPECT_NE(lines_[0].find("data buffer full (4 bytes): dropped 2"), std::string::npos)
+      << lines_[0];
+}
+
+// A status buffer with room for one and a half blocks must not keep half of the
+// second: every later block would be read out of frame.
+TEST_F(RecogniserOverflow, StatusBufferDropsWholeBlocks) {
+  ReceiveBuffers buffers;
+  ASSERT_TRUE(buffers.Open(6));
+  StatusRecogniser recogniser(buffers.data, buffers.status);
+  recogniser.Feed(Bytes{0x10, 0x00, 0x00, 0x0F, 0x14, 0x00, 0x00, 0x0F});
+  EXPECT_EQ(buffers.status.Count(), 4u);
+  EXPECT_EQ(buffers.status.DroppedBytes(), 4u);
+  EXPECT_EQ(buffers.data.Count(), 0u);
+  ASSERT_EQ(lines_.size(), 1u);
+  EXPECT_NE(lines_[0].find("status buffer full"), std::string::npos) << lines_[0];
+
+  StatusBlock block;
+  ASSERT_TRUE(buffers.status.Take(block));
+  EXPECT_EQ(block, (StatusBlock{0x10, 0x00, 0x00, 0x0F}));
+  recogniser.Feed(Bytes{0x18, 0x00, 0x00, 0x0F});
+  ASSERT_TRUE(buffers.status.Take(block));
+  EXPECT_EQ(block, (StatusBlock{0x18, 0x00, 0x00, 0x0F}));
+}
+
+TEST_F(RecogniserOverflow, DiscardIsTraced) {
+  Recognise({{0x10}, {0x00}});
+  ASSERT_EQ(lines_.size(), 1u);
+  EXPECT_NE(lines_[0].find("discarded 2 bytes"), std::string::npos) << lines_[0];
+}
+
+}  // namespace
+}  // namespace qz381::ports
