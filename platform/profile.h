@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/status.h"
@@ -49,7 +50,17 @@ class IniFile {
     std::string value;
     enum Kind { kOther, kSection, kPair } kind = kOther;
   };
+  static Line ParseLine(std::string_view text);
+  // [header, end) of the first section of that name; header == npos when missing.
+  std::pair<size_t, size_t> FindSection(std::string_view section) const;
+  const Line* FindPair(std::string_view section, std::string_view key) const;
+  // A new line in the file's own line-break style.
+  Line MakeLine(std::string text) const;
+  void InsertLine(size_t at, Line line);
+
   std::vector<Line> lines_;
+  bool final_line_break_ = true;
+  bool crlf_ = false;  // new lines follow the file's own line breaks
 };
 
 // One-call forms over a file path, as the Win32 functions are used.
