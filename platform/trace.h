@@ -14,7 +14,9 @@ void Trace(const char* format, ...)
 #endif
     ;
 
-// Tests capture trace lines here instead (nullptr restores the environment's sink).
+// Tests capture trace lines here instead, each as written but without its line
+// break; the capture runs on the tracing thread, outside any lock of ours.
+// nullptr restores the environment's sink, reading QZ381_TRACE again.
 void SetTraceCapture(std::function<void(std::string_view line)> capture);
 
 }  // namespace qz381::platform

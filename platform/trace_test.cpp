@@ -1,0 +1,84 @@
+#include "platform/trace.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <random>
+#include <regex>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+namespace qz381::platform {
+namespace {
+
+class TraceTest : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    unsetenv("QZ381_TRACE");
+    SetTraceCapture(nullptr);
+  }
+};
+
+TEST_F(TraceTest, LinesCarryTickThreadAndMessage) {
+  std::vector<std::string> lines;
+  SetTraceCapture([&](std::string_view line) { lines.emplace_back(line); });
+  EXPECT_TRUE(TraceEnabled());
+  Trace("open %s: %d", "COM1", -7);
+  Trace("%s", "ends with a break\n");
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_TRUE(std::regex_match(lines[0], std::regex(R"(\d+ \d+ open COM1: -7)"))) << lines[0];
+  EXPECT_TRUE(std::regex_match(lines[1], std::regex(R"(\d+ \d+ ends with a break)"))) << lines[1];
+
+  std::string long_text(1000, 'x');
+  Trace("%s", long_text.c_str());
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_TRUE(lines[2].ends_with(" " + long_text));
+}
+
+TEST_F(TraceTest, ConcurrentTracersLoseNoLine) {
+  std::mutex mu;
+  size_t count = 0;
+  SetTraceCapture([&](std::string_view) {
+    std::lock_guard lock(mu);
+    ++count;
+  });
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([t] {
+      for (int i = 0; i < 200; ++i) Trace("thread %d line %d", t, i);
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(count, 800u);
+}
+
+TEST_F(TraceTest, EnvironmentChoosesTheSink) {
+  unsetenv("QZ381_TRACE");
+  SetTraceCapture(nullptr);
+  EXPECT_FALSE(TraceEnabled());
+
+  auto path = std::filesystem::temp_directory_path() /
+              ("qz381-trace-" + std::to_string(std::random_device()()) + ".log");
+  std::ofstream(path) << "earlier line\n";
+  setenv("QZ381_TRACE", path.c_str(), 1);
+  SetTraceCapture(nullptr);  // read the environment again
+  EXPECT_TRUE(TraceEnabled());
+  Trace("first");
+  Trace("second");
+  SetTraceCapture(nullptr);  // closes the file
+
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  std::filesystem::remove(path);
+  EXPECT_TRUE(
+      std::regex_match(text.str(), std::regex("earlier line\n\\d+ \\d+ first\n\\d+ \\d+ second\n")))
+      << text.str();
+}
+
+}  // namespace
+}  // namespace qz381::platform
