@@ -1,0 +1,288 @@
+#include "setup/install.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string_view>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+#include "platform/com.h"
+#include "platform/dynlib.h"
+#include "platform/files.h"
+#include "platform/profile.h"
+
+#ifndef QZ381_MODULE_SUFFIX
+#if defined(_WIN32)
+#define QZ381_MODULE_SUFFIX ".dll"
+#else
+#define QZ381_MODULE_SUFFIX ".so"
+#endif
+#endif
+
+namespace qz381::setup {
+namespace {
+
+namespace fs = std::filesystem;
+using platform::Hive;
+using platform::IniFile;
+using platform::Outcome;
+using platform::RegValue;
+using platform::Status;
+
+constexpr const char* kSetupFile = "setup.inf";
+constexpr const char* kModelFile = "posprn.inf";
+constexpr int kMaxModels = 255;  // the setup utility reads no further
+
+std::string Join(const std::string& dir, std::string_view name) {
+  std::string path = dir;
+  if (!path.empty() && path.back() != '/' && path.back() != fs::path::preferred_separator) {
+    path += static_cast<char>(fs::path::preferred_separator);
+  }
+  path += name;
+  return path;
+}
+
+Status LoadIni(const std::string& path, IniFile* ini) {
+  Status status = IniFile::Load(path, ini);
+  if (!status.ok()) return Status::Fail(status.outcome(), "cannot read " + path, status.native());
+  return status;
+}
+
+std::vector<std::string> ModelNames(const IniFile& setup_file) {
+  std::vector<std::string> models;
+  for (int n = 1; n <= kMaxModels; ++n) {
+    std::string model =
+        setup_file.GetString("READPOSPRINTER", "READPrinter" + std::to_string(n), "");
+    if (model.empty()) break;
+    models.push_back(std::move(model));
+  }
+  return models;
+}
+
+// The same file reached by two names must not be copied onto itself.
+bool SameFile(const std::string& a, const std::string& b) {
+  std::error_code ec;
+  return fs::equivalent(a, b, ec);
+}
+
+std::string DeviceKey(std::string_view name) {
+  return std::string(kClassKey) + "\\" + std::string(name);
+}
+
+// A device name is taken by a device key of that name, or by an alias of that
+// name that leads to another device.
+Status CheckNameFree(platform::Registry& reg, const std::string& name) {
+  if (reg.KeyExists(Hive::kLocalMachine, DeviceKey(name)).ok()) {
+    return Status::Fail(Outcome::kBusy, "device '" + name + "' exists (--force replaces it)");
+  }
+  std::string alias;
+  if (platform::ReadText(reg, Hive::kLocalMachine, kClassKey, name, &alias).ok() && alias != name) {
+    return Status::Fail(Outcome::kBusy, "logical device name '" + name +
+                                            "' already leads to device '" + alias +
+                                            "' (--force replaces it)");
+  }
+  return Status::Ok();
+}
+
+}  // namespace
+
+InstallLayout LayoutFor(const std::string& prefix) {
+  std::error_code ec;
+  fs::path root = fs::absolute(fs::path(prefix), ec);
+  if (ec) root = fs::path(prefix);
+  root = root.lexically_normal();
+  if (!root.has_filename() && root.has_relative_path()) root = root.parent_path();
+
+  auto text = [](fs::path p) { return p.make_preferred().string(); };
+  const fs::path modules = root / "lib" / "qz381";
+  InstallLayout layout;
+  layout.install_dir = text(root / "share" / "qz381");
+  layout.module_dir = text(modules);
+  layout.vexlink = text(modules / ("Vexlink" QZ381_MODULE_SUFFIX));
+  layout.com = text(modules / ("com" QZ381_MODULE_SUFFIX));
+  layout.usb = text(modules / ("usb" QZ381_MODULE_SUFFIX));
+  layout.service_object = text(modules / ("QZ381PrinterSO" QZ381_MODULE_SUFFIX));
+  return layout;
+}
+
+Status WriteProductKey(platform::Registry& reg, const InstallLayout& layout) {
+  const std::pair<const char*, const std::string*> values[] = {
+      {"Installdir", &layout.install_dir},
+      {"mngdir", &layout.vexlink},
+      {"comdir", &layout.com},
+      {"usbdir", &layout.usb},
+  };
+  for (const auto& [name, text] : values) {
+    Status status = reg.SetValue(Hive::kLocalMachine, kProductKey, name, RegValue::Text(*text));
+    if (!status.ok()) return status;
+  }
+  return Status::Ok();
+}
+
+Status CopyInstallFiles(const std::string& from_dir, const std::string& install_dir) {
+  std::vector<std::string> names = {kSetupFile, kModelFile};
+  IniFile setup_file;
+  Status status = LoadIni(Join(from_dir, kSetupFile), &setup_file);
+  if (!status.ok()) return status;
+  for (const std::string& model : ModelNames(setup_file)) names.push_back(model + ".inf");
+
+  for (const std::string& name : names) {
+    if (!platform::FileExists(Join(from_dir, name))) {
+      return Status::Fail(Outcome::kNotFound, "installation file " + Join(from_dir, name));
+    }
+  }
+  status = platform::MakeDirectories(install_dir);
+  if (!status.ok()) return status;
+  for (const std::string& name : names) {
+    const std::string from = Join(from_dir, name);
+    const std::string to = Join(install_dir, name);
+    if (SameFile(from, to)) continue;
+    status = platform::CopyFileTo(from, to);
+    if (!status.ok()) return status;
+  }
+  return Status::Ok();
+}
+
+Status RegisterServiceObject(const std::string& module_path) {
+  Status status;
+  std::unique_ptr<platform::DynamicLibrary> module =
+      platform::DynamicLibrary::Load(module_path, &status);
+  if (!module) {
+    return Status::Fail(status.outcome(),
+                        "cannot load the service object " + module_path + ": " + status.context(),
+                        status.native());
+  }
+  using RegisterServer = HRESULT(STDAPICALLTYPE*)();
+  auto register_server = reinterpret_cast<RegisterServer>(module->Symbol("DllRegisterServer"));
+  if (register_server == nullptr) {
+    return Status::Fail(Outcome::kNotFound, module_path + " exports no DllRegisterServer");
+  }
+  const HRESULT result = register_server();
+  if (FAILED(result)) {
+    return Status::Fail(Outcome::kIoError, "DllRegisterServer of " + module_path + " failed",
+                        static_cast<int>(result));
+  }
+  return Status::Ok();
+}
+
+Status CreateDevice(platform::Registry& reg, const std::string& install_dir,
+                    const std::string& name, const std::string& port, bool force) {
+  if (name.empty() || name.find('\\') != std::string::npos) {
+    return Status::Fail(Outcome::kInvalidArgument, "bad device name '" + name + "'");
+  }
+  if (port.empty()) return Status::Fail(Outcome::kInvalidArgument, "the device needs a port");
+
+  IniFile setup_file, model_file;
+  Status status = LoadIni(Join(install_dir, kSetupFile), &setup_file);
+  if (status.ok()) status = LoadIni(Join(install_dir, kModelFile), &model_file);
+  if (!status.ok()) return status;
+
+  const std::vector<std::string> models = ModelNames(setup_file);
+  if (models.empty()) {
+    return Status::Fail(Outcome::kMalformed, Join(install_dir, kSetupFile) + " lists no model");
+  }
+  const std::string& model = models.front();
+
+  // Everything is read before anything is written: a broken file leaves no
+  // half-made device behind.
+  std::string required[5];
+  const char* required_keys[5] = {"DeviceDesc", "SOName", "Description", "Vid", "Pid"};
+  for (int i = 0; i < 5; ++i) {
+    required[i] = model_file.GetString(model, required_keys[i], "");
+    if (required[i].empty()) {
+      return Status::Fail(Outcome::kMalformed, Join(install_dir, kModelFile) + ": model [" + model +
+                                                   "] has no " + required_keys[i]);
+    }
+  }
+  const auto& [device_desc, so_name, description, vid, pid] = required;
+  const auto type = static_cast<uint32_t>(model_file.GetInt(model, "TYPE", 4));
+  const auto port_type = static_cast<uint32_t>(model_file.GetInt(model, "PORT", 4));
+  const auto model_code = static_cast<uint32_t>(model_file.GetInt(model, "MODELCODE", 4));
+  const std::string version = setup_file.GetString("Description", "Version", "");
+  if (version.empty()) {
+    return Status::Fail(Outcome::kMalformed,
+                        Join(install_dir, kSetupFile) + ": [Description] has no Version");
+  }
+
+  if (force) {
+    reg.DeleteKey(Hive::kLocalMachine, DeviceKey(name));  // kNotFound is fine
+  } else {
+    status = CheckNameFree(reg, name);
+    if (!status.ok()) return status;
+  }
+
+  const std::pair<const char*, RegValue> values[] = {
+      {"", RegValue::Text(so_name)},
+      {"Description", RegValue::Text(description)},
+      {"DeviceName", RegValue::Text(model)},
+      {"DeviceDesc", RegValue::Text(device_desc)},
+      {"Version", RegValue::Text(version)},
+      {"DeviceClass", RegValue::Text("POSPrinter")},
+      // The device is reachable by its own name as logical device name, so the
+      // alias below is recorded here too; removing the device then removes it.
+      {"LDN", RegValue::Text(name)},
+      {"Port", RegValue::Text(port)},
+      {"BaudRate", RegValue::Text("9600")},
+      {"BitLength", RegValue::Text("8")},
+      {"HandShake", RegValue::Text("CTS/RTS")},
+      {"InputBuf", RegValue::Text("8192")},
+      {"OutputBuf", RegValue::Text("8192")},
+      {"InputSleep", RegValue::Text("0")},
+      {"Out_Interval", RegValue::Text("0")},
+      {"Parity", RegValue::Text("0")},
+      {"Stop", RegValue::Text("0")},
+      {"Timeout", RegValue::Text("1000")},
+      {"Model", RegValue::Dword(model_code)},
+      {"comp", RegValue::Text("Vorna Technologies")},
+      {"Vid", RegValue::Text(vid)},
+      {"Pid", RegValue::Text(pid)},
+      {"UsbDeviceName", RegValue::Text("")},
+      {"UsbCount", RegValue::Dword(0)},
+      {"TcpIp", RegValue::Text("0.0.0.0")},
+      {"TcpPort", RegValue::Dword(0)},
+      {"inf", RegValue::Text(Join(install_dir, model + ".inf"))},
+      {"type", RegValue::Dword(type)},
+      {"Porttype", RegValue::Dword(port_type)},
+  };
+  const std::string key = DeviceKey(name);
+  for (const auto& [value_name, value] : values) {
+    status = reg.SetValue(Hive::kLocalMachine, key, value_name, value);
+    if (!status.ok()) return status;
+  }
+  return reg.SetValue(Hive::kLocalMachine, kClassKey, name, RegValue::Text(name));
+}
+
+Status Install(platform::Registry& reg, const InstallOptions& options) {
+  if (options.prefix.empty()) {
+    return Status::Fail(Outcome::kInvalidArgument, "no installation prefix");
+  }
+  if (options.device_name.empty() != options.port.empty()) {
+    return Status::Fail(Outcome::kInvalidArgument, "a device needs both a name and a port");
+  }
+  const InstallLayout layout = LayoutFor(options.prefix);
+  const std::string files_dir =
+      options.files_dir.empty() ? Join(layout.install_dir, "install") : options.files_dir;
+
+  if (!platform::FileExists(layout.service_object)) {
+    return Status::Fail(Outcome::kNotFound,
+                        "service object module " + layout.service_object +
+                            " is not there; build and install it first (cmake --install)");
+  }
+  if (!options.device_name.empty() && !options.force) {
+    Status status = CheckNameFree(reg, options.device_name);
+    if (!status.ok()) return status;
+  }
+
+  Status status = CopyInstallFiles(files_dir, layout.install_dir);
+  if (status.ok()) status = WriteProductKey(reg, layout);
+  if (status.ok() && !options.device_name.empty()) {
+    status =
+        CreateDevice(reg, layout.install_dir, options.device_name, options.port, options.force);
+  }
+  if (status.ok()) status = RegisterServiceObject(layout.service_object);
+  return status;
+}
+
+}  // namespace qz381::setup

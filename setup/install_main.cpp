@@ -1,0 +1,108 @@
+// qz381-install: installs the QZ381 service under a prefix (see setup/README.md).
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <string>
+#include <string_view>
+
+#include "platform/files.h"
+#include "platform/registry.h"
+#include "setup/install.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: qz381-install --prefix DIR [--registry FILE] [--files DIR]\n"
+    "                     [--device NAME --port PORT [--force]]\n"
+    "\n"
+    "  --prefix DIR     the installation root (DIR/share/qz381, DIR/lib/qz381)\n"
+    "  --registry FILE  the registry file to write (default: QZ381_REGISTRY, else\n"
+    "                   the per-user registry file)\n"
+    "  --files DIR      where setup.inf, posprn.inf and the profiles are\n"
+    "                   (default: DIR/share/qz381/install)\n"
+    "  --device NAME    also add a device of the first model under this name\n"
+    "  --port PORT      the device's port, e.g. COM1\n"
+    "  --force          replace an existing device of that name\n";
+
+int Usage(std::string_view problem) {
+  std::cerr << "qz381-install: " << problem << "\n" << kUsage;
+  return 2;
+}
+
+// The service object registers itself into the process's default registry, so
+// the file named on the command line has to become that registry.
+bool UseRegistryFile(const std::string& path) {
+#if defined(_WIN32)
+  (void)path;
+  std::cerr << "qz381-install: --registry is for the registry file; Windows keeps its own\n";
+  return false;
+#else
+  std::error_code ec;
+  const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
+  return ::setenv("QZ381_REGISTRY", (ec ? path : absolute.string()).c_str(), 1) == 0;
+#endif
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  qz381::setup::InstallOptions options;
+  std::string registry_file;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    auto value = [&](std::string* out) {
+      if (i + 1 >= argc) return false;
+      *out = argv[++i];
+      return true;
+    };
+    bool ok = true;
+    if (arg == "--prefix") {
+      ok = value(&options.prefix);
+    } else if (arg == "--registry") {
+      ok = value(&registry_file);
+    } else if (arg == "--files") {
+      ok = value(&options.files_dir);
+    } else if (arg == "--device") {
+      ok = value(&options.device_name);
+    } else if (arg == "--port") {
+      ok = value(&options.port);
+    } else if (arg == "--force") {
+      options.force = true;
+    } else if (arg == "--help" || arg == "-h") {
+      std::cout << kUsage;
+      return 0;
+    } else {
+      return Usage("unknown argument '" + std::string(arg) + "'");
+    }
+    if (!ok) return Usage(std::string(arg) + " needs a value");
+  }
+  if (options.prefix.empty()) return Usage("--prefix is required");
+  if (options.device_name.empty() != options.port.empty()) {
+    return Usage("--device and --port go together");
+  }
+  if (!registry_file.empty() && !UseRegistryFile(registry_file)) return 1;
+
+  const qz381::setup::InstallLayout layout = qz381::setup::LayoutFor(options.prefix);
+  qz381::platform::Status status =
+      qz381::setup::Install(qz381::platform::DefaultRegistry(), options);
+  if (!status.ok()) {
+    std::cerr << "qz381-install: " << status.ToString() << "\n";
+    return 1;
+  }
+
+  std::cout << "Installdir  " << layout.install_dir << "\n"
+            << "mngdir      " << layout.vexlink << "\n"
+            << "comdir      " << layout.com << "\n"
+            << "usbdir      " << layout.usb << "\n"
+            << "registered  " << layout.service_object << "\n";
+  if (!options.device_name.empty()) {
+    std::cout << "device      " << options.device_name << " on " << options.port << "\n";
+  }
+  for (const std::string* module : {&layout.vexlink, &layout.com, &layout.usb}) {
+    if (!qz381::platform::FileExists(*module)) {
+      std::cerr << "qz381-install: warning: " << *module
+                << " is not installed; devices cannot open until it is\n";
+    }
+  }
+  return 0;
+}

@@ -1,0 +1,270 @@
+#include "setup/install.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "platform/files.h"
+#include "platform/profile.h"
+
+namespace qz381::setup {
+namespace {
+
+namespace fs = std::filesystem;
+using platform::Hive;
+using platform::Outcome;
+using platform::ReadNumber;
+using platform::ReadText;
+using platform::Registry;
+using platform::RegValue;
+using ::testing::ElementsAre;
+
+class TempDir {
+ public:
+  TempDir() {
+    path_ = fs::temp_directory_path() /
+            ("qz381-install-" + std::to_string(std::random_device{}()) + "-" +
+             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(path_);
+  }
+  ~TempDir() {
+    std::error_code ec;
+    fs::remove_all(path_, ec);
+  }
+  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+  const fs::path& path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+std::string Text(Registry& reg, Hive hive, const std::string& key, const std::string& name) {
+  std::string text = "<missing>";
+  ReadText(reg, hive, key, name, &text);
+  return text;
+}
+
+// A prefix with the test module installed as the service object, and a
+// registry file that this process and the module share.
+class InstallTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    registry_file_ = dir_ / "registry.reg";
+    setenv("QZ381_REGISTRY", registry_file_.c_str(), 1);
+    layout_ = LayoutFor(dir_ / "prefix");
+    fs::create_directories(layout_.module_dir);
+    fs::copy_file(QZ381_TEST_MODULE, layout_.service_object);
+    options_.prefix = dir_ / "prefix";
+    options_.files_dir = QZ381_INSTALL_FILES;
+  }
+  void TearDown() override { unsetenv("QZ381_REGISTRY"); }
+
+  TempDir dir_;
+  std::string registry_file_;
+  InstallLayout layout_;
+  InstallOptions options_;
+};
+
+TEST_F(InstallTest, WritesProductKeyCopiesFilesAndRegisters) {
+  Registry& reg = platform::DefaultRegistry();
+  ASSERT_TRUE(Install(reg, options_).ok());
+
+  const std::string root = fs::absolute(dir_.path() / "prefix").lexically_normal().string();
+  const std::string modules = root + "/lib/qz381/";
+  EXPECT_EQ(Text(reg, Hive::kLocalMachine, kProductKey, "Installdir"), root + "/share/qz381");
+  EXPECT_EQ(Text(reg, Hive::kLocalMachine, kProductKey, "mngdir"),
+            modules + "Vexlink" QZ381_MODULE_SUFFIX);
+  EXPECT_EQ(Text(reg, Hive::kLocalMachine, kProductKey, "comdir"),
+            modules + "com" QZ381_MODULE_SUFFIX);
+  EXPECT_EQ(Text(reg, Hive::kLocalMachine, kProductKey, "usbdir"),
+            modules + "usb" QZ381_MODULE_SUFFIX);
+  for (const char* name : {"setup.inf", "posprn.inf", "QZ381.inf"}) {
+    EXPECT_TRUE(platform::FileExists(root + "/share/qz381/" + name)) << name;
+  }
+  // The module registered itself from where it was installed, into the same file.
+  EXPECT_EQ(Text(reg, Hive::kClassesRoot, "QZ381InstallTest", ""), layout_.service_object);
+  EXPECT_TRUE(platform::FileExists(registry_file_));
+}
+
+TEST_F(InstallTest, MissingServiceObjectWritesNothing) {
+  fs::remove(layout_.service_object);
+  platform::Status status = Install(platform::DefaultRegistry(), options_);
+  EXPECT_EQ(status.outcome(), Outcome::kNotFound);
+  EXPECT_THAT(status.context(), ::testing::HasSubstr("QZ381PrinterSO"));
+  EXPECT_FALSE(platform::FileExists(registry_file_));
+  EXPECT_FALSE(fs::exists(layout_.install_dir));
+}
+
+TEST_F(InstallTest, ExistingDeviceIsRefusedBeforeAnythingIsWritten) {
+  Registry& reg = platform::DefaultRegistry();
+  ASSERT_TRUE(reg.SetValue(Hive::kLocalMachine, std::string(kClassKey) + "\\Front", "Port",
+                           RegValue::Text("COM7"))
+                  .ok());
+  options_.device_name = "Front";
+  options_.port = "COM2";
+  EXPECT_EQ(Install(reg, options_).outcome(), Outcome::kBusy);
+  EXPECT_EQ(Text(reg, Hive::kLocalMachine, kProductKey, "Installdir"), "<missing>");
+
+  options_.force = true;
+  ASSERT_TRUE(Install(reg, options_).ok());
+  EXPECT_EQ(Text(reg, Hive::kLocalMachine, std::string(kClassKey) + "\\Front", "Port"), "COM2");
+}
+
+// Device entries are made from the installed files, as the setup utility makes them.
+class DeviceTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(CopyInstallFiles(QZ381_INSTALL_FILES, install_dir_).ok()); }
+  std::string Key(const std::string& name) { return std::string(kClassKey) + "\\" + name; }
+
+  TempDir dir_;
+  std::string install_dir_ = dir_ / "share";
+  std::unique_ptr<Registry> reg_ = platform::NewMemoryRegistry();
+};
+
+TEST_F(DeviceTest, WritesTheSetupUtilityValuesInOrder) {
+  ASSERT_TRUE(CreateDevice(*reg_, install_dir_, "Receipt", "COM3", false).ok());
+
+  std::vector<std::string> names;
+  ASSERT_TRUE(reg_->EnumValues(Hive::kLocalMachine, Key("Receipt"), &names).ok());
+  EXPECT_THAT(names, ElementsAre("", "Description", "DeviceName", "DeviceDesc", "Version",
+                                 "DeviceClass", "LDN", "Port", "BaudRate", "BitLength", "HandShake",
+                                 "InputBuf", "OutputBuf", "InputSleep", "Out_Interval", "Parity",
+                                 "Stop", "Timeout", "Model", "comp", "Vid", "Pid", "UsbDeviceName",
+                                 "UsbCount", "TcpIp", "TcpPort", "inf", "type", "Porttype"));
+
+  const std::string key = Key("Receipt");
+  EXPECT_EQ(Text(*reg_, Hive::kLocalMachine, key, ""), "VORNAQZ381.POSPrinter.ServiceObject.1.9");
+  EXPECT_EQ(Text(*reg_, Hive::kLocalMachine, key, "DeviceName"), "QZ381");
+  EXPECT_EQ(Text(*reg_, Hive::kLocalMachine, key, "Port"), "COM3");
+  EXPECT_EQ(Text(*reg_, Hive::kLocalMachine, key, "Version"), "1.9.12");
+  EXPECT_EQ(Text(*reg_, Hive::kLocalMachine, key, "inf"), install_dir_ + "/QZ381.inf");
+  EXPECT_EQ(Text(*reg_, Hive::kLocalMachine, key, "LDN"), "Receipt");
+  uint32_t number = 0;
+  ASSERT_TRUE(ReadNumber(*reg_, Hive::kLocalMachine, key, "Model", &number).ok());
+  EXPECT_EQ(number, 381u);
+  ASSERT_TRUE(ReadNumber(*reg_, Hive::kLocalMachine, key, "Type", &number).ok());
+  EXPECT_EQ(number, 2u);
+  // The logical device name leads to the device key.
+  EXPECT_EQ(Text(*reg_, Hive::kLocalMachine, kClassKey, "Receipt"), "Receipt");
+}
+
+TEST_F(DeviceTest, RefusesToOverwriteUnlessForced) {
+  ASSERT_TRUE(CreateDevice(*reg_, install_dir_, "Receipt", "COM3", false).ok());
+  EXPECT_EQ(CreateDevice(*reg_, install_dir_, "Receipt", "COM4", false).outcome(), Outcome::kBusy);
+  EXPECT_EQ(Text(*reg_, Hive::kLocalMachine, Key("Receipt"), "Port"), "COM3");
+
+  // An alias of that name that leads elsewhere takes the name too.
+  ASSERT_TRUE(
+      reg_->SetValue(Hive::kLocalMachine, kClassKey, "Kitchen", RegValue::Text("Receipt")).ok());
+  EXPECT_EQ(CreateDevice(*reg_, install_dir_, "Kitchen", "COM4", false).outcome(), Outcome::kBusy);
+  EXPECT_EQ(reg_->KeyExists(Hive::kLocalMachine, Key("Kitchen")).outcome(), Outcome::kNotFound);
+
+  ASSERT_TRUE(CreateDevice(*reg_, install_dir_, "Receipt", "COM4", true).ok());
+  EXPECT_EQ(Text(*reg_, Hive::kLocalMachine, Key("Receipt"), "Port"), "COM4");
+}
+
+TEST_F(DeviceTest, IncompleteModelWritesNothing) {
+  ASSERT_TRUE(
+      platform::WritePrivateProfileText(install_dir_ + "/posprn.inf", "QZ381", "Pid", std::nullopt)
+          .ok());
+  EXPECT_EQ(CreateDevice(*reg_, install_dir_, "Receipt", "COM3", false).outcome(),
+            Outcome::kMalformed);
+  EXPECT_EQ(reg_->KeyExists(Hive::kLocalMachine, kClassKey).outcome(), Outcome::kNotFound);
+}
+
+// The shipped profile must carry every key the service object reads, with
+// metrics that agree with one another.
+TEST(ShippedProfile, DescribesAnEightyMillimetrePrinter) {
+  platform::IniFile profile;
+  ASSERT_TRUE(platform::IniFile::Load(QZ381_INSTALL_FILES "/QZ381.inf", &profile).ok());
+  const std::vector<std::pair<const char*, std::vector<const char*>>> keys = {
+      {"POSPRINTER",
+       {"RecBarCodeRotationList",
+        "CharacterSetList",
+        "FontTypefaceList",
+        "RecLineCharsList",
+        "CapCoverSensor",
+        "CapRec2Color",
+        "CapRecBarCode",
+        "CapRecBitmap",
+        "CapRecBold",
+        "CapRecItalic",
+        "CapRecUnderline",
+        "CapRecCartridgeSensor",
+        "CapRecColor",
+        "CapRecDhigh",
+        "CapRecDwide",
+        "CapRecDwideDhigh",
+        "CapRecEmptySensor",
+        "CapRecNearEndSensor",
+        "CapRecMarkFeed",
+        "CapRecPapercut",
+        "CapRecLeft90",
+        "CapRecRight90",
+        "CapRecRotate180",
+        "CapRecStamp",
+        "CharacterSet",
+        "RecLineChars",
+        "RecLineHeight",
+        "RecLineSpacing",
+        "RecLineWidth",
+        "RecSidewaysMaxLines",
+        "RecSidewaysMaxChars",
+        "RecLinesToPaperCut",
+        "CapConcurrentPageMode",
+        "CapMapCharacterSet",
+        "CapRecPageMode",
+        "MapCharacterSet",
+        "PageModeArea",
+        "PageModeDescriptor",
+        "PageModeHorizontalPosition",
+        "PageModePrintArea",
+        "PageModePrintDirection",
+        "PageModeStation",
+        "PageModeVerticalPosition",
+        "RecBitmapRotationList"}},
+      {"COMMON",
+       {"CapCompareFirmwareVersion", "CapStatisticsRporting", "CapUpdateFirmware",
+        "CapUpdateStatistics"}},
+      {"DETAIL",
+       {"LinecharsNormal", "LinecharsCompressed", "DotsPerNormalChar", "DotsPerCompressedChar",
+        "DotsPerNormalCharHeight", "DotsPerCompressedCharHeight", "DPIHIGH", "DPIWIDTH"}},
+      {"DIRECTIO", {"DIINTERNATIONAL"}},
+  };
+  for (const auto& [section, names] : keys) {
+    for (const char* key : names)
+      EXPECT_TRUE(profile.HasKey(section, key)) << section << "." << key;
+  }
+
+  auto number = [&](const char* section, const char* key) {
+    return profile.GetInt(section, key, 0);
+  };
+  const int32_t width = number("POSPRINTER", "RecLineWidth");
+  EXPECT_EQ(width, 512);
+  EXPECT_EQ(number("DETAIL", "DPIHIGH"), 180);
+  EXPECT_EQ(number("DETAIL", "DPIWIDTH"), 180);
+  EXPECT_LE(number("DETAIL", "LinecharsNormal") * number("DETAIL", "DotsPerNormalChar"), width);
+  EXPECT_LE(number("DETAIL", "LinecharsCompressed") * number("DETAIL", "DotsPerCompressedChar"),
+            width);
+  EXPECT_EQ(profile.GetString("POSPRINTER", "RecLineCharsList", ""),
+            std::to_string(number("DETAIL", "LinecharsNormal")) + "," +
+                std::to_string(number("DETAIL", "LinecharsCompressed")));
+  // The line spacing the printer accepts lies between 12 and 50 dots.
+  const int32_t spacing = number("POSPRINTER", "RecLineSpacing");
+  EXPECT_GE(spacing, 12);
+  EXPECT_LE(spacing, 50);
+  EXPECT_EQ(number("POSPRINTER", "RecLinesToPaperCut"),
+            (number("POSPRINTER", "RecLineHeight") + spacing + 143) / spacing);
+  // Clearing the print area puts "0,0" in front of the page-mode area.
+  EXPECT_EQ("0,0" + profile.GetString("POSPRINTER", "PageModeArea", ""),
+            profile.GetString("POSPRINTER", "PageModePrintArea", ""));
+}
+
+}  // namespace
+}  // namespace qz381::setup
