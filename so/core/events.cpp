@@ -1,0 +1,178 @@
+// Event delivery: records queued from any thread reach the control object one at
+// a time on its own thread, through the event window.
+#include "common/opos.h"
+#include "platform/trace.h"
+#include "so/core/pos_printer.h"
+
+namespace qz381::so {
+
+using namespace qz381::opos;
+
+namespace {
+constexpr uintptr_t kEventCommand = 0xFFFF;
+}
+
+void CPOSPrinter::PostEvent(std::unique_ptr<EventRecord> record) {
+  if (!record) return;
+  std::lock_guard<std::mutex> guard(state_mutex_);
+  if (!queue_not_empty_) return;  // not open: nobody would ever deliver it
+  events_.push_back(std::move(record));
+  queue_not_empty_->Set();
+}
+
+void CPOSPrinter::EventThreadMain() {
+  platform::Event* gates[] = {queue_not_empty_.get(), so_gate_.get(), co_gate_.get()};
+  for (;;) {
+    platform::WaitAll(gates, platform::kInfinite);
+    if (stop_) break;
+    uint64_t seq;
+    {
+      std::lock_guard<std::mutex> guard(state_mutex_);
+      if (events_.empty()) {
+        queue_not_empty_->Reset();
+        continue;
+      }
+      in_delivery_ = std::move(events_.front());
+      events_.pop_front();
+      seq = ++delivery_seq_;
+      delivered_->Reset();
+    }
+    if (!window_->Post(platform::kMsgCommand, kEventCommand, static_cast<intptr_t>(seq))) {
+      platform::Trace("event thread: the event window is gone; record dropped");
+      std::lock_guard<std::mutex> guard(state_mutex_);
+      in_delivery_.reset();
+    } else {
+      // Waits for the window procedure, or for Close while the control object's
+      // thread is not pumping.
+      platform::Event* either[] = {delivered_.get(), stop_event_.get()};
+      platform::WaitAny(either, platform::kInfinite);
+    }
+    if (stop_) break;
+    std::lock_guard<std::mutex> guard(state_mutex_);
+    if (events_.empty()) queue_not_empty_->Reset();
+  }
+  thread_ended_->Set();
+}
+
+bool CPOSPrinter::OnEventWindowMessage(const platform::Message& m) {
+  if (m.msg != platform::kMsgCommand || m.wparam != kEventCommand) return false;
+  std::unique_ptr<EventRecord> record;
+  {
+    // The record is taken over by this procedure, so a Close called from inside
+    // the control object's callback cannot free it under our feet.
+    std::lock_guard<std::mutex> guard(state_mutex_);
+    if (in_delivery_ && delivery_seq_ == static_cast<uint64_t>(m.lparam))
+      record = std::move(in_delivery_);
+  }
+  if (record) DeliverEvent(*record);
+  if (delivered_) delivered_->Set();
+  return true;
+}
+
+bool CPOSPrinter::StatusStillCurrent(int32_t code) {
+  switch (code) {
+    case PTR_SUE_COVER_OPEN:
+    case PTR_SUE_COVER_OK:
+      return code == last_cover_;
+    case PTR_SUE_REC_EMPTY:
+    case PTR_SUE_REC_NEAREMPTY:
+    case PTR_SUE_REC_PAPEROK:
+      return code == last_paper_;
+    case 45:
+    case 46:
+    case 47:
+    case 48:
+      return code == last_cartridge_;
+    case PTR_SUE_IDLE: {
+      bool deliver = flag_when_idle_ != 0;
+      flag_when_idle_ = 0;
+      return deliver;
+    }
+    case OPOS_PS_ONLINE:
+    case OPOS_PS_OFF_OFFLINE:
+      return code == power_state_;
+    default:
+      return true;
+  }
+}
+
+void CPOSPrinter::CallCo(DISPID id, VARIANT* args, UINT count) {
+  if (!co_) return;
+  DISPPARAMS params{args, nullptr, count, 0};
+  HRESULT hr = co_->Invoke(id, IID_NULL, LOCALE_SYSTEM_DEFAULT, DISPATCH_METHOD, &params, nullptr,
+                           nullptr, nullptr);
+  if (FAILED(hr))
+    platform::Trace("event: the control object answered 0x%08X", static_cast<unsigned>(hr));
+}
+
+void CPOSPrinter::DeliverEvent(EventRecord& r) {
+  VARIANT args[4];
+  for (auto& v : args) VariantInit(&v);
+  // Arguments travel in reverse order.
+  switch (r.kind) {
+    case kEventDirectIO: {
+      int32_t data = r.b;
+      BSTR text = platform::AllocBstrFromAnsi(r.text);
+      args[2].vt = VT_I4;
+      args[2].lVal = r.a;
+      args[1].vt = VT_I4 | VT_BYREF;
+      args[1].plVal = &data;
+      args[0].vt = VT_BSTR | VT_BYREF;
+      args[0].pbstrVal = &text;
+      CallCo(dispid_direct_io_, args, 3);
+      r.b = data;
+      r.text = platform::AnsiFromBstr(text);
+      SysFreeString(text);
+      break;
+    }
+    case kEventError: {
+      {
+        std::lock_guard<std::mutex> guard(state_mutex_);
+        state_ = OPOS_S_ERROR;
+      }
+      int32_t response = r.d;
+      args[3].vt = VT_I4;
+      args[3].lVal = r.a;
+      args[2].vt = VT_I4;
+      args[2].lVal = r.b;
+      args[1].vt = VT_I4;
+      args[1].lVal = r.c;
+      args[0].vt = VT_I4 | VT_BYREF;
+      args[0].plVal = &response;
+      CallCo(dispid_error_, args, 4);
+      {
+        std::lock_guard<std::mutex> guard(state_mutex_);
+        state_ = OPOS_S_IDLE;
+        r.d = response;
+        error_response_ = response;
+      }
+      if (response_) response_->Set();
+      break;
+    }
+    case kEventOutputComplete:
+      args[0].vt = VT_I4;
+      args[0].lVal = r.a;
+      CallCo(dispid_output_complete_, args, 1);
+      break;
+    case kEventStatusUpdate:
+      if (!StatusStillCurrent(r.a)) break;
+      args[0].vt = VT_I4;
+      args[0].lVal = r.a;
+      CallCo(dispid_status_update_, args, 1);
+      break;
+    default:
+      platform::Trace("event: unknown record kind %d dropped", r.kind);
+      break;
+  }
+}
+
+// The output thread takes queued jobs; until the output queue exists it only
+// waits for its stop signal.
+void CPOSPrinter::OutputThreadMain() {
+  platform::Event* wake[] = {stop_event_.get(), work_.get()};
+  while (!stop_) {
+    if (platform::WaitAny(wake, platform::kInfinite) == 1) work_->Reset();
+  }
+}
+
+}  // namespace qz381::so

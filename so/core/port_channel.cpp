@@ -1,0 +1,204 @@
+#include "so/core/port_channel.h"
+
+#include <chrono>
+#include <list>
+
+#include "platform/sync.h"
+#include "platform/trace.h"
+
+namespace qz381::so {
+namespace {
+
+const char kProductKey[] = "Software\\OLEforRetail\\ServiceInfo\\VORNAQZ381 OPOS";
+
+struct Registration {
+  std::unique_ptr<PortChannel> channel;
+  std::string port_name;
+  uint8_t owners = 0;
+};
+
+// Changed only by OpenService and Close; the mutex makes several service objects
+// opened or closed from different threads safe as well.
+std::mutex g_table_mutex;
+std::list<Registration> g_table;  // newest at the head
+
+template <typename Fn>
+bool Bind(const platform::DynamicLibrary& lib, const char* name, Fn* out) {
+  *out = reinterpret_cast<Fn>(lib.Symbol(name));
+  return *out != nullptr;
+}
+
+}  // namespace
+
+PortChannel::~PortChannel() {
+  UnbindPortModule();
+}
+
+bool PortChannel::BindPortModule(platform::Registry& registry) {
+  std::string path;
+  platform::Status st =
+      platform::ReadText(registry, platform::Hive::kLocalMachine, kProductKey, "mngdir", &path);
+  if (!st.ok()) {
+    platform::Trace("BindPortModule: mngdir: %s", st.ToString().c_str());
+    return false;
+  }
+  module_ = platform::DynamicLibrary::Load(path, &st);
+  if (!module_) {
+    platform::Trace("BindPortModule: %s", st.ToString().c_str());
+    return false;
+  }
+  const auto& m = *module_;
+  // CreatePort and RemovePort are looked up too but only the nine that every
+  // claimed port needs decide whether the module is usable.
+  Bind(m, "CreatePort", &CreatePort_);
+  Bind(m, "RemovePort", &RemovePort_);
+  bool ok = Bind(m, "OpenPort", &OpenPort_) & Bind(m, "Write", &Write_) & Bind(m, "Read", &Read_) &
+            Bind(m, "ClosePort", &ClosePort_) & Bind(m, "Clear", &Clear_) &
+            Bind(m, "SetDeviceOption", &SetDeviceOption_) &
+            Bind(m, "GetInputBufferCount", &GetInputBufferCount_) &
+            Bind(m, "IsPowerState", &IsPowerState_) & Bind(m, "GetASBState", &GetASBState_);
+  if (!ok) {
+    platform::Trace("BindPortModule: %s lacks a required entry point", path.c_str());
+    UnbindPortModule();
+    return false;
+  }
+  return true;
+}
+
+void PortChannel::UnbindPortModule() {
+  CreatePort_ = nullptr;
+  RemovePort_ = nullptr;
+  SetDeviceOption_ = nullptr;
+  OpenPort_ = nullptr;
+  ClosePort_ = nullptr;
+  Write_ = nullptr;
+  Read_ = nullptr;
+  Clear_ = nullptr;
+  GetInputBufferCount_ = nullptr;
+  IsPowerState_ = nullptr;
+  GetASBState_ = nullptr;
+  module_.reset();
+}
+
+bool PortChannel::OpenChannel(const ports::DeviceOption& option, uint8_t owner) {
+  if (open_owners_ != 0) {
+    open_owners_ |= owner;
+    return true;
+  }
+  if (!SetDeviceOption_ || !OpenPort_) return false;
+  if (SetDeviceOption_(option, handle_) == 0) {
+    platform::Trace("OpenChannel: port %d refused the settings", handle_);
+    return false;
+  }
+  if (OpenPort_(handle_) == 0) {
+    platform::Trace("OpenChannel: port %d did not open", handle_);
+    return false;
+  }
+  open_owners_ |= owner;
+  return true;
+}
+
+void PortChannel::CloseChannel(uint8_t owner, uint32_t settle_ms) {
+  if ((open_owners_ & owner) == 0) return;
+  static const uint8_t kAsbOff[] = {0x1D, 0x61, 0x00};
+  LockChannel(-1);
+  WriteChannel(kAsbOff, sizeof kAsbOff);
+  UnlockChannel();
+  platform::SleepMs(settle_ms);
+  open_owners_ &= static_cast<uint8_t>(~owner);
+  if (open_owners_ == 0 && ClosePort_) ClosePort_(handle_);
+}
+
+int32_t PortChannel::WriteChannel(const uint8_t* bytes, int32_t count) {
+  if (open_owners_ == 0 || !Write_) return 0;
+  return Write_(bytes, count, handle_);
+}
+
+int32_t PortChannel::ReadChannel(uint8_t* buffer, int32_t count, uint32_t timeout_ms) {
+  if (open_owners_ == 0 || !Read_) return 0;
+  return Read_(buffer, count, timeout_ms, handle_);
+}
+
+bool PortChannel::LockChannel(int32_t timeout_ms) {
+  if (timeout_ms < 0) {
+    lock_.lock();
+    return true;
+  }
+  return lock_.try_lock_for(std::chrono::milliseconds(timeout_ms));
+}
+
+void PortChannel::UnlockChannel() {
+  lock_.unlock();
+}
+
+void PortChannel::ClearChannel() {
+  if (Clear_) Clear_(handle_);
+}
+
+int32_t RegisterPort(const std::string& device_name, const std::string& port_name, uint8_t owner,
+                     platform::Registry& registry) {
+  std::lock_guard<std::mutex> guard(g_table_mutex);
+  Registration* found = nullptr;
+  for (auto& r : g_table)
+    if (r.port_name == port_name) {
+      found = &r;
+      break;
+    }
+  if (found && (found->owners & owner)) {
+    platform::Trace("RegisterPort: %s is already registered by owner %u", port_name.c_str(), owner);
+    return 0;
+  }
+  std::unique_ptr<PortChannel> fresh;
+  PortChannel* channel = found ? found->channel.get() : nullptr;
+  if (!channel) {
+    fresh = std::make_unique<PortChannel>();
+    if (!fresh->BindPortModule(registry)) return 0;
+    channel = fresh.get();
+  }
+  int32_t handle = channel->CreatePort_
+                       ? channel->CreatePort_(device_name.c_str(), port_name.c_str(), owner)
+                       : 0;
+  if (handle == 0) {
+    platform::Trace("RegisterPort: the port module refused %s", port_name.c_str());
+    return 0;
+  }
+  channel->handle_ = handle;
+  if (found) {
+    found->owners |= owner;
+  } else {
+    g_table.push_front(Registration{std::move(fresh), port_name, owner});
+  }
+  return handle;
+}
+
+int32_t UnregisterPort(uint8_t owner, int32_t handle) {
+  if (owner != 1 && owner != 2) return 0;
+  std::unique_ptr<PortChannel> doomed;
+  {
+    std::lock_guard<std::mutex> guard(g_table_mutex);
+    auto it = g_table.begin();
+    for (; it != g_table.end(); ++it)
+      if (it->channel->handle() == handle) break;
+    if (it == g_table.end()) return 0;
+    PortChannel& ch = *it->channel;
+    if ((it->owners & static_cast<uint8_t>(~owner)) != 0) {
+      if (ch.RemovePort_) ch.RemovePort_(owner, handle);
+      it->owners &= static_cast<uint8_t>(~owner);
+      return 1;
+    }
+    doomed = std::move(it->channel);
+    g_table.erase(it);
+  }
+  if (doomed->RemovePort_) doomed->RemovePort_(owner, handle);
+  doomed.reset();  // unbinds the module
+  return 1;
+}
+
+PortChannel* FindChannel(int32_t handle) {
+  std::lock_guard<std::mutex> guard(g_table_mutex);
+  for (auto& r : g_table)
+    if (r.channel->handle() == handle) return r.channel.get();
+  return nullptr;
+}
+
+}  // namespace qz381::so

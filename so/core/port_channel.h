@@ -1,0 +1,75 @@
+#pragma once
+// The service object's side of the port modules: the process-wide port table and
+// one PortChannel per registered port name, bound to the managing port module
+// (Vexlink) that is loaded from the path in the registry value mngdir.
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "platform/dynlib.h"
+#include "platform/registry.h"
+#include "ports/common/port_contract.h"
+
+namespace qz381::so {
+
+class CPOSPrinter;
+
+inline constexpr uint8_t kOwnerServiceObject = 1;
+
+class PortChannel {
+ public:
+  virtual ~PortChannel();
+
+  // Loads the managing module and binds its entry points; false (all null) when
+  // mngdir is missing, the module does not load or a required entry is missing.
+  bool BindPortModule(platform::Registry& registry);
+  void UnbindPortModule();
+
+  bool OpenChannel(const ports::DeviceOption& option, uint8_t owner);
+  void CloseChannel(uint8_t owner, uint32_t settle_ms = 500);
+  int32_t WriteChannel(const uint8_t* bytes, int32_t count);
+  int32_t ReadChannel(uint8_t* buffer, int32_t count, uint32_t timeout_ms);
+  // -1 waits without limit.
+  bool LockChannel(int32_t timeout_ms);
+  void UnlockChannel();
+  void ClearChannel();
+
+  bool IsOpen() const { return open_owners_ != 0; }
+  int32_t handle() const { return handle_; }
+  void SetStatusSink(CPOSPrinter* sink) { sink_ = sink; }
+  CPOSPrinter* status_sink() const { return sink_; }
+
+ private:
+  friend int32_t RegisterPort(const std::string&, const std::string&, uint8_t, platform::Registry&);
+  friend int32_t UnregisterPort(uint8_t, int32_t);
+
+  std::unique_ptr<platform::DynamicLibrary> module_;
+  ports::managing_form::CreatePortFn CreatePort_ = nullptr;
+  ports::managing_form::RemovePortFn RemovePort_ = nullptr;
+  ports::managing_form::SetDeviceOptionFn SetDeviceOption_ = nullptr;
+  ports::managing_form::OpenPortFn OpenPort_ = nullptr;
+  ports::managing_form::ClosePortFn ClosePort_ = nullptr;
+  ports::managing_form::WriteFn Write_ = nullptr;
+  ports::managing_form::ReadFn Read_ = nullptr;
+  ports::managing_form::ClearFn Clear_ = nullptr;
+  ports::managing_form::GetInputBufferCountFn GetInputBufferCount_ = nullptr;
+  ports::managing_form::IsPowerStateFn IsPowerState_ = nullptr;
+  ports::managing_form::GetASBStateFn GetASBState_ = nullptr;
+
+  CPOSPrinter* sink_ = nullptr;
+  int32_t handle_ = 0;
+  std::timed_mutex lock_;
+  uint8_t open_owners_ = 0;
+};
+
+// Returns the port handle, or 0 when the port is already registered for `owner`,
+// the module cannot be bound or it refuses the port.
+int32_t RegisterPort(const std::string& device_name, const std::string& port_name, uint8_t owner,
+                     platform::Registry& registry);
+// 1 when a registration with that handle was found, else 0.
+int32_t UnregisterPort(uint8_t owner, int32_t handle);
+// The channel that holds `handle`, or null.
+PortChannel* FindChannel(int32_t handle);
+
+}  // namespace qz381::so

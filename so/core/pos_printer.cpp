@@ -1,0 +1,338 @@
+#include "so/core/pos_printer.h"
+
+#include <cstring>
+
+#include "common/opos.h"
+#include "platform/trace.h"
+#include "so/core/port_channel.h"
+#include "so/core/server.h"
+
+namespace qz381::so {
+
+using namespace qz381::opos;
+
+CPOSPrinter::CPOSPrinter(platform::Registry& registry) : registry_(registry) {
+  ServerLock();
+  out_.trace = [](std::string_view line) {
+    platform::Trace("%.*s", static_cast<int>(line.size()), line.data());
+  };
+}
+
+CPOSPrinter::~CPOSPrinter() {
+  // The control object releases its last reference after Close; a caller that
+  // skipped Close still gets its threads stopped and its port given back.
+  Close();
+  window_.reset();
+  if (co_) co_->Release();
+  ServerUnlock();
+}
+
+HRESULT CPOSPrinter::QueryInterface(REFIID riid, void** object) {
+  if (!object) return E_POINTER;
+  if (IsEqualGUID(riid, IID_IUnknown) || IsEqualGUID(riid, IID_IDispatch)) {
+    *object = static_cast<IDispatch*>(this);
+    AddRef();
+    return S_OK;
+  }
+  *object = nullptr;
+  return E_NOINTERFACE;
+}
+
+ULONG CPOSPrinter::AddRef() {
+  return ++refs_;
+}
+
+ULONG CPOSPrinter::Release() {
+  ULONG left = --refs_;
+  if (left == 0) delete this;
+  return left;
+}
+
+int32_t CPOSPrinter::Fail(int32_t code, int32_t extended) {
+  result_code_ = code;
+  result_code_extended_ = extended;
+  return code;
+}
+
+bool CPOSPrinter::CheckState(int32_t bits) {
+  result_code_ = OPOS_SUCCESS;
+  result_code_extended_ = 0;
+  if ((bits & 1) && !claimed_) {
+    result_code_ = OPOS_E_NOTCLAIMED;
+    return false;
+  }
+  if ((bits & 2) && !device_enabled_) {
+    result_code_ = OPOS_E_DISABLED;
+    return false;
+  }
+  if (bits & 4) {
+    std::lock_guard<std::mutex> guard(state_mutex_);
+    if (!async_mode_ && state_ != OPOS_S_IDLE) {
+      result_code_ = OPOS_E_BUSY;
+      return false;
+    }
+  }
+  return true;
+}
+
+int32_t CPOSPrinter::OpenService(const std::string& /*device_class*/,
+                                 const std::string& device_name, IDispatch* dispatch) {
+  {
+    std::lock_guard<std::mutex> guard(state_mutex_);
+    if (state_ != OPOS_S_CLOSED) {
+      // A second OpenService on a live object would leak its threads and port.
+      platform::Trace("OpenService(%s): already open as %s", device_name.c_str(),
+                      device_name_.c_str());
+      return Fail(OPOS_E_ILLEGAL);
+    }
+  }
+  result_code_ = OPOS_SUCCESS;
+  result_code_extended_ = 0;
+  device_name_ = device_name;
+
+  if (LoadDeviceEntry(device_name) == OPOS_E_ILLEGAL ||
+      LoadProfile(profile_path_) == OPOS_E_ILLEGAL) {
+    {
+      std::lock_guard<std::mutex> guard(state_mutex_);
+      state_ = OPOS_S_CLOSED;
+    }
+    return Fail(OPOS_E_ILLEGAL);
+  }
+
+  port_handle_ =
+      RegisterPort(device_name_, ports::PortNameOf(option_).data(), kOwnerServiceObject, registry_);
+  if (port_handle_ == 0) {
+    ReleaseOpenResources();
+    return Fail(OPOS_E_FAILURE);
+  }
+
+  // The four callbacks, looked up by name through the control object's dispatch.
+  if (!dispatch) {
+    ReleaseOpenResources();
+    return Fail(OPOS_E_NOSERVICE);
+  }
+  dispatch->AddRef();
+  co_ = dispatch;
+  static const char16_t* const kNames[] = {u"SODirectIO", u"SOError", u"SOOutputComplete",
+                                           u"SOStatusUpdate"};
+  DISPID* targets[] = {&dispid_direct_io_, &dispid_error_, &dispid_output_complete_,
+                       &dispid_status_update_};
+  for (int i = 0; i < 4; ++i) {
+    LPOLESTR name = const_cast<LPOLESTR>(reinterpret_cast<const OLECHAR*>(kNames[i]));
+    if (FAILED(co_->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_SYSTEM_DEFAULT, targets[i]))) {
+      platform::Trace("OpenService(%s): the control object has no callback %d", device_name.c_str(),
+                      i);
+      ReleaseOpenResources();
+      return Fail(OPOS_E_NOSERVICE);
+    }
+  }
+
+  response_ = std::make_unique<platform::Event>(true, false);
+  queue_not_empty_ = std::make_unique<platform::Event>(true, false);
+  thread_ended_ = std::make_unique<platform::Event>(true, false);
+  so_gate_ = std::make_unique<platform::Event>(true, true);
+  co_gate_ = std::make_unique<platform::Event>(true, true);
+  work_ = std::make_unique<platform::Event>(true, false);
+  stop_event_ = std::make_unique<platform::Event>(true, false);
+  delivered_ = std::make_unique<platform::Event>(true, false);
+  stop_ = false;
+
+  window_ = platform::MessageWindow::Create(
+      "EventInterfaceWindow",
+      [this](const platform::Message& m) { return OnEventWindowMessage(m); });
+  if (!window_) {
+    ReleaseOpenResources();
+    return Fail(OPOS_E_FAILURE);
+  }
+  event_thread_ = std::thread([this] { EventThreadMain(); });
+  output_thread_ = std::thread([this] { OutputThreadMain(); });
+  return result_code_;
+}
+
+void CPOSPrinter::ReleaseOpenResources() {
+  if (port_handle_ != 0) {
+    UnregisterPort(kOwnerServiceObject, port_handle_);
+    port_handle_ = 0;
+  }
+  if (co_) {
+    co_->Release();
+    co_ = nullptr;
+  }
+  window_.reset();
+  std::lock_guard<std::mutex> guard(state_mutex_);
+  state_ = OPOS_S_CLOSED;
+}
+
+int32_t CPOSPrinter::Close() {
+  if (claimed_) ReleaseDevice();
+  bool open;
+  {
+    std::lock_guard<std::mutex> guard(state_mutex_);
+    open = state_ != OPOS_S_CLOSED;
+  }
+  if (open) {
+    stop_ = true;
+    if (queue_not_empty_) queue_not_empty_->Set();
+    if (so_gate_) so_gate_->Set();
+    if (co_gate_) co_gate_->Set();
+    if (stop_event_) stop_event_->Set();
+    {
+      std::lock_guard<std::mutex> guard(state_mutex_);
+      state_ = OPOS_S_CLOSED;
+    }
+    claimed_ = 0;
+    // Every wait of both threads also wakes on the stop event, so joining cannot
+    // hang; a thread is never killed.
+    uint32_t start = platform::TickCount();
+    if (event_thread_.joinable()) event_thread_.join();
+    if (output_thread_.joinable()) output_thread_.join();
+    uint32_t took = platform::TickCount() - start;
+    if (took > 2000) platform::Trace("Close: threads took %u ms to end", took);
+    {
+      std::lock_guard<std::mutex> guard(state_mutex_);
+      events_.clear();
+      in_delivery_.reset();
+    }
+    if (port_handle_ != 0) UnregisterPort(kOwnerServiceObject, port_handle_);
+    port_handle_ = 0;
+  }
+  result_code_ = OPOS_SUCCESS;
+  return OPOS_SUCCESS;
+}
+
+bool CPOSPrinter::PreparePrinter(int32_t lock_timeout) {
+  PortChannel* channel = FindChannel(port_handle_);
+  if (!channel) return false;
+  int32_t wait = lock_timeout == 0 ? 99999 : lock_timeout;
+  if (!channel->LockChannel(wait < 0 ? -1 : wait)) {
+    platform::Trace("PreparePrinter: port lock not taken within %d ms", wait);
+    return false;
+  }
+  static const uint8_t kNul[] = {0x00};
+  static const uint8_t kSelect[] = {0x1B, 0x3D, 0x01};
+  static const uint8_t kInit[] = {0x00, 0x00, 0x1B, 0x40};
+  channel->WriteChannel(kNul, 1);
+  bool ok = channel->WriteChannel(kSelect, 3) == 3;
+  if (ok) {
+    channel->WriteChannel(kNul, 1);
+    ok = channel->WriteChannel(kInit, 4) == 4;
+  }
+  channel->UnlockChannel();
+  if (!ok) platform::Trace("PreparePrinter: short write on port %d", port_handle_);
+  return ok;
+}
+
+int32_t CPOSPrinter::ClaimDevice(int32_t timeout) {
+  result_code_extended_ = 0;
+  if (claimed_) return Fail(OPOS_SUCCESS);
+  PortChannel* channel = FindChannel(port_handle_);
+  if (!channel) {
+    platform::Trace("ClaimDevice: no port registered");
+    return Fail(port_handle_ == 0 ? OPOS_E_CLOSED : OPOS_E_ILLEGAL);
+  }
+  channel->SetStatusSink(this);
+  if (!channel->OpenChannel(option_, kOwnerServiceObject)) {
+    channel->SetStatusSink(nullptr);
+    return Fail(OPOS_E_ILLEGAL);
+  }
+  claimed_ = 1;
+  result_code_ = OPOS_SUCCESS;
+  if (!PreparePrinter(timeout)) {
+    channel->CloseChannel(kOwnerServiceObject, settle_ms_);
+    channel->SetStatusSink(nullptr);
+    claimed_ = 0;
+    return Fail(OPOS_E_FAILURE);
+  }
+  last_cover_ = -1;
+  last_paper_ = -1;
+  last_power_ = -1;
+  last_cartridge_ = -1;
+  platform::SleepMs(settle_ms_);
+  return result_code_;
+}
+
+int32_t CPOSPrinter::ReleaseDevice() {
+  result_code_extended_ = 0;
+  if (!claimed_) return Fail(OPOS_E_ILLEGAL);
+  if (device_enabled_) SetDeviceEnabled(0);
+  claimed_ = 0;
+  ClearOutput();
+  {
+    std::lock_guard<std::mutex> guard(state_mutex_);
+    if (queue_not_empty_) queue_not_empty_->Reset();
+    events_.clear();
+  }
+  if (PortChannel* channel = FindChannel(port_handle_)) {
+    channel->SetStatusSink(nullptr);
+    channel->CloseChannel(kOwnerServiceObject, settle_ms_);
+  }
+  return Fail(OPOS_SUCCESS);
+}
+
+void CPOSPrinter::SetDeviceEnabled(int32_t value) {
+  result_code_ = OPOS_SUCCESS;
+  if (!CheckState(1)) return;
+  int32_t wanted = value != 0 ? 1 : 0;
+  if (wanted == device_enabled_) return;
+  PortChannel* channel = FindChannel(port_handle_);
+  if (wanted) {
+    if (channel) channel->ClearChannel();
+    device_enabled_ = 1;
+    int32_t written = 0;
+    if (channel) {
+      static const uint8_t kNul[] = {0x00};
+      static const uint8_t kAsbOn[] = {0x1D, 0x61, 0x0F};
+      channel->LockChannel(-1);
+      channel->WriteChannel(kNul, 1);
+      written = channel->WriteChannel(kAsbOn, 3);
+      channel->UnlockChannel();
+    }
+    SetFreezeEvents(0);
+    platform::SleepMs(settle_ms_);
+    if (written < 3) {
+      platform::Trace("DeviceEnabled: automatic status request not written (%d of 3)", written);
+      device_enabled_ = 0;
+      SetFreezeEvents(1);
+      result_code_ = OPOS_E_FAILURE;
+    }
+  } else {
+    SetFreezeEvents(1);
+    device_enabled_ = 0;
+    power_state_ = OPOS_PS_UNKNOWN;
+    rec_cartridge_state_ = PTR_CART_UNKNOWN;
+    primary_cartridge_ = PTR_CART_UNKNOWN;
+    second_cartridge_ = PTR_CART_UNKNOWN;
+    last_cover_ = -1;
+    last_paper_ = -1;
+    last_power_ = -1;
+  }
+}
+
+void CPOSPrinter::SetFreezeEvents(int32_t value) {
+  freeze_events_ = value;
+  if (so_gate_) {
+    if (value)
+      so_gate_->Reset();
+    else
+      so_gate_->Set();
+  }
+}
+
+int32_t CPOSPrinter::COFreezeEvents(int32_t freeze) {
+  co_freeze_ = freeze;
+  if (co_gate_) {
+    if (freeze)
+      co_gate_->Reset();
+    else
+      co_gate_->Set();
+  }
+  return OPOS_SUCCESS;
+}
+
+// Leaves ResultCodeExtended as it was, whatever the state.
+int32_t CPOSPrinter::Unsupported() {
+  result_code_ = OPOS_E_ILLEGAL;
+  return OPOS_E_ILLEGAL;
+}
+
+}  // namespace qz381::so

@@ -1,0 +1,220 @@
+#pragma once
+// CPOSPrinter: the service object of one logical device. The control object
+// creates it by ProgID and drives it through its dispatch interface; every
+// dispatch method runs on the control object's thread.
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "platform/com.h"
+#include "platform/msgwindow.h"
+#include "platform/registry.h"
+#include "platform/sync.h"
+#include "ports/common/port_contract.h"
+#include "so/core/event_record.h"
+#include "so/output/device_settings.h"
+
+namespace qz381::so {
+
+class PortChannel;
+
+// The numeric and string properties the configuration fills, by their OPOS names.
+struct Capabilities {
+  int32_t CapCompareFirmwareVersion = 0, CapStatisticsReporting = 0, CapUpdateFirmware = 0,
+          CapUpdateStatistics = 0;
+  int32_t CapCoverSensor = 0, CapRec2Color = 0, CapRecBarCode = 0, CapRecBitmap = 0, CapRecBold = 0,
+          CapRecItalic = 0, CapRecUnderline = 0;
+  int32_t CapRecCartridgeSensor = 15;
+  // CapRecColor, CapRecPapercut and CapRecRotate180 live in the output settings.
+  int32_t CapRecDhigh = 0, CapRecDwide = 0, CapRecDwideDhigh = 0, CapRecEmptySensor = 0,
+          CapRecNearEndSensor = 0, CapRecMarkFeed = 0, CapRecLeft90 = 0, CapRecRight90 = 0,
+          CapRecStamp = 0;
+  int32_t CapConcurrentPageMode = 0, CapMapCharacterSet = 0, CapRecPageMode = 0;
+};
+
+// RecLineChars, LinecharsNormal, RecLinesToPaperCut, MapMode and the line spacing
+// in dots live in the output settings, which the translation reads.
+struct LineMetrics {
+  // What the control object reads, in the current map mode's units.
+  int32_t RecLineHeight = 0, RecLineSpacing = 0, RecLineWidth = 0;
+  // What the printer commands use.
+  int32_t height_dots = 0, width_dots = 0;
+  int32_t default_spacing_dots = 0;  // the profile's RecLineSpacing
+  int32_t RecSidewaysMaxLines = 0, RecSidewaysMaxChars = 0;
+  int32_t LinecharsCompressed = 0;
+  int32_t DotsPerNormalChar = 0, DotsPerCompressedChar = 0;
+  int32_t DotsPerNormalCharHeight = 0, DotsPerCompressedCharHeight = 0;
+  bool compressed_font = false;  // the base font: compressed when RecLineChars > LinecharsNormal
+};
+
+struct PageModeState {
+  int32_t PageModeDescriptor = 0, PageModeHorizontalPosition = 0, PageModePrintDirection = 0,
+          PageModeStation = 0, PageModeVerticalPosition = 0;
+  int32_t horizontal_dots = 0, vertical_dots = 0;
+  int32_t area[4] = {0, 0, 0, 0};       // x, y, width, height in map-mode units
+  int32_t area_dots[4] = {0, 0, 0, 0};  // the same in dots
+  std::string PageModeArea, PageModePrintArea;
+  bool header_changed = false;
+};
+
+class CPOSPrinter final : public IDispatch {
+ public:
+  // The registry the device entry and the module location come from.
+  explicit CPOSPrinter(platform::Registry& registry = platform::DefaultRegistry());
+  CPOSPrinter(const CPOSPrinter&) = delete;
+  CPOSPrinter& operator=(const CPOSPrinter&) = delete;
+
+  // IUnknown / IDispatch
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override;
+  ULONG STDMETHODCALLTYPE AddRef() override;
+  ULONG STDMETHODCALLTYPE Release() override;
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override;
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) override;
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid,
+                                          DISPID* ids) override;
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags,
+                                   DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception,
+                                   UINT* arg_error) override;
+
+  // The dispatch methods, by identifier (1..36).
+  int32_t GetPropertyNumber(int32_t index);
+  void SetPropertyNumber(int32_t index, int32_t number);
+  std::string GetPropertyString(int32_t index);
+  void SetPropertyString(int32_t index, const std::string& text);
+  int32_t OpenService(const std::string& device_class, const std::string& device_name,
+                      IDispatch* dispatch);
+  int32_t Close();
+  int32_t ClaimDevice(int32_t timeout);
+  int32_t ReleaseDevice();
+  int32_t CheckHealth(int32_t level);
+  int32_t DirectIO(int32_t command, int32_t* data, std::string* text);
+  int32_t COFreezeEvents(int32_t freeze);
+  int32_t ClearOutput();
+  int32_t CutPaper(int32_t percentage);
+  int32_t PrintBarCode(int32_t station, const std::string& data, int32_t symbology, int32_t height,
+                       int32_t width, int32_t alignment, int32_t text_position);
+  int32_t PrintBitmap(int32_t station, const std::string& file_name, int32_t width,
+                      int32_t alignment);
+  int32_t PrintImmediate(int32_t station, const std::string& data);
+  int32_t PrintNormal(int32_t station, const std::string& data);
+  int32_t PrintTwoNormal(int32_t stations, const std::string& data1, const std::string& data2);
+  int32_t RotatePrint(int32_t station, int32_t rotation);
+  int32_t SetBitmap(int32_t number, int32_t station, const std::string& file_name, int32_t width,
+                    int32_t alignment);
+  int32_t SetLogo(int32_t location, const std::string& data);
+  int32_t TransactionPrint(int32_t station, int32_t control);
+  int32_t ValidateData(int32_t station, const std::string& data);
+  int32_t ClearPrintArea();
+  int32_t pageModePrint(int32_t control);
+  // BeginInsertion, BeginRemoval, EndInsertion, EndRemoval, ChangePrintSide,
+  // MarkFeed, ResetStatistics, RetrieveStatistics, UpdateStatistics,
+  // CompareFirmwareVersion and UpdateFirmware.
+  int32_t Unsupported();
+
+  // The common state check: bit 1 claimed, bit 2 enabled, bit 4 not busy.
+  bool CheckState(int32_t bits);
+
+  // Configuration (run by OpenService in this order).
+  int32_t LoadDeviceEntry(const std::string& device_name);
+  int32_t LoadProfile(const std::string& path);
+
+  // Event delivery: any thread.
+  void PostEvent(std::unique_ptr<EventRecord> record);
+  // Test seam: the delays the printer needs after claiming, enabling and turning
+  // automatic status off (500 ms each by default).
+  void SetSettleDelayForTest(uint32_t ms) { settle_ms_ = ms; }
+
+  const ports::DeviceOption& device_option() const { return option_; }
+  const output::DeviceSettings& output_settings() const { return out_; }
+  const LineMetrics& metrics() const { return metrics_; }
+  const Capabilities& caps() const { return caps_; }
+  int32_t port_handle() const { return port_handle_; }
+
+ private:
+  ~CPOSPrinter();
+  void SetDeviceEnabled(int32_t value);
+  void SetFreezeEvents(int32_t value);
+  bool PreparePrinter(int32_t lock_timeout);
+  void ReleaseOpenResources();
+  // Line metrics.
+  void ApplyRecLineChars(int32_t n);
+  void RecomputeUnitMetrics();
+  void ApplyPageModePrintArea(const std::string& text);
+  // Event delivery.
+  void EventThreadMain();
+  void OutputThreadMain();
+  bool OnEventWindowMessage(const platform::Message& message);
+  void DeliverEvent(EventRecord& record);
+  bool StatusStillCurrent(int32_t code);
+  void CallCo(DISPID id, VARIANT* args, UINT count);
+  int32_t Fail(int32_t code, int32_t extended = 0);
+
+  std::atomic<ULONG> refs_{1};
+  platform::Registry& registry_;
+
+  // Configuration.
+  int32_t twips_per_dot_ = 8, dpi_high_ = 180, dpi_width_ = 180;
+  int32_t model_ = 0;
+  output::DeviceSettings out_;
+  ports::DeviceOption option_{};
+  std::string profile_path_;
+  std::string device_name_;  // logical device name
+  Capabilities caps_;
+  LineMetrics metrics_;
+  PageModeState page_;
+  std::string RecBarCodeRotationList_, CharacterSetList_, FontTypefaceList_, RecLineCharsList_,
+      RecBitmapRotationList_;
+  int32_t MapCharacterSet_ = 0;
+  int32_t CharacterSet_ = 0;
+
+  // Identification and results.
+  std::atomic<int32_t> result_code_{0}, result_code_extended_{0};
+  std::string service_object_description_, device_name_property_, device_description_;
+  int32_t service_object_version_ = 1009003;
+  std::string check_health_text_;
+
+  // Device state.
+  int32_t binary_conversion_ = 0;
+  int32_t cap_power_reporting_ = 0;
+  std::atomic<int32_t> claimed_{0}, device_enabled_{0};
+  int32_t freeze_events_ = 0, power_notify_ = 0;
+  std::atomic<int32_t> power_state_{2000};
+  int32_t state_ = 1;  // guarded by state_mutex_
+  int32_t async_mode_ = 0, output_id_ = 0, error_level_ = 1, error_station_ = 0;
+  std::string error_string_;
+  int32_t flag_when_idle_ = 0;
+  int32_t rec_letter_quality_ = 0, rotate_special_ = 0;
+  int32_t cartridge_notify_ = 0, rec_current_cartridge_ = 1;
+  std::atomic<int32_t> rec_cartridge_state_{0x10000000};
+  int32_t primary_cartridge_ = 0x10000000, second_cartridge_ = 0x10000000;
+  std::atomic<int32_t> cover_open_{0}, rec_empty_{0}, rec_near_end_{0}, failure_code_{0};
+  std::atomic<int32_t> last_cover_{-1}, last_paper_{-1}, last_power_{-1}, last_cartridge_{0};
+  int32_t co_freeze_ = 0;
+
+  // Port.
+  int32_t port_handle_ = 0;
+
+  // Control object.
+  IDispatch* co_ = nullptr;
+  DISPID dispid_direct_io_ = 0, dispid_error_ = 0, dispid_output_complete_ = 0,
+         dispid_status_update_ = 0;
+
+  // Threads and events.
+  std::mutex state_mutex_;  // State and the event queue
+  std::deque<std::unique_ptr<EventRecord>> events_;
+  std::unique_ptr<EventRecord> in_delivery_;  // the record whose message is on its way
+  uint64_t delivery_seq_ = 0;
+  std::unique_ptr<platform::Event> queue_not_empty_, thread_ended_, so_gate_, co_gate_, response_,
+      work_, stop_event_, delivered_;
+  std::atomic<bool> stop_{false};
+  int32_t error_response_ = 0;
+  std::unique_ptr<platform::MessageWindow> window_;
+  std::thread event_thread_, output_thread_;
+  uint32_t settle_ms_ = 500;
+};
+
+}  // namespace qz381::so
