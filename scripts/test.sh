@@ -41,25 +41,40 @@ run_stage() {
   fi
 }
 
+# Keeps building past a failing target (-k 0) so that one run shows every
+# broken component.
 configure_and_build() {
   local dir="$1"
   shift
-  cmake -S . -B "$dir" -G Ninja "$@"
-  ninja -C "$dir" -j "$jobs"
+  # Called in a condition, where errexit is off: every step checks itself.
+  cmake -S . -B "$dir" -G Ninja "$@" || return $?
+  ninja -C "$dir" -j "$jobs" -k 0 || return $?
+}
+
+# Runs the tests even when part of the build failed, so that the report says
+# what works as well as what does not; the stage fails either way.
+build_and_test() {
+  local dir="$1" build_rc=0
+  shift
+  configure_and_build "$dir" "$@" || build_rc=$?
+  ctest --test-dir "$dir" --output-on-failure -j "$jobs"
+  if ((build_rc != 0)); then
+    echo "build in $dir failed (see the errors above)"
+    return "$build_rc"
+  fi
 }
 
 stage_release() {
-  configure_and_build build
-  ctest --test-dir build --output-on-failure -j "$jobs"
+  build_and_test build
 }
 
 stage_asan() {
-  configure_and_build build-asan -DQZ381_SANITIZE=address,undefined -DQZ381_BENCH=OFF
-  ctest --test-dir build-asan --output-on-failure -j "$jobs"
+  build_and_test build-asan -DQZ381_SANITIZE=address,undefined -DQZ381_BENCH=OFF
 }
 
 stage_tsan() {
-  configure_and_build build-tsan -DQZ381_SANITIZE=thread -DQZ381_BENCH=OFF
+  local build_rc=0
+  configure_and_build build-tsan -DQZ381_SANITIZE=thread -DQZ381_BENCH=OFF || build_rc=$?
   # ThreadSanitizer cannot map its shadow memory under the address-space
   # randomisation of some kernels; running without randomisation avoids that.
   local norandom=()
@@ -67,6 +82,7 @@ stage_tsan() {
     norandom=(setarch "$(uname -m)" -R)
   fi
   "${norandom[@]}" ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L concurrency
+  return "$build_rc"
 }
 
 stage_os_headers() {
@@ -96,8 +112,8 @@ stage_fuzz() {
     echo "no fuzz targets yet"
     return 0
   fi
-  ninja -C build-fuzz -j "$jobs" "${targets[@]}"
-  local t work args
+  ninja -C build-fuzz -j "$jobs" "${targets[@]/#/fuzz/}"
+  local t work args crashed=()
   for t in "${targets[@]}"; do
     echo "-- fuzzing $t for ${fuzz_seconds} s"
     work="build-fuzz/fuzz-runs/$t"
@@ -111,8 +127,12 @@ stage_fuzz() {
     if [[ -f "fuzz/$t.dict" ]]; then
       args+=(-dict="fuzz/$t.dict")
     fi
-    "build-fuzz/fuzz/$t" "${args[@]}" "$work/corpus" </dev/null
+    "build-fuzz/fuzz/$t" "${args[@]}" "$work/corpus" </dev/null || crashed+=("$t")
   done
+  if ((${#crashed[@]} > 0)); then
+    echo "fuzz targets that found a problem (inputs in build-fuzz/fuzz-runs/*/artifacts): ${crashed[*]}"
+    return 1
+  fi
 }
 
 section "set-up"
