@@ -6,6 +6,8 @@
 #   QZ381_QUICK=1      only the release build with its tests and the OS-header check
 #   QZ381_JOBS=N       build and test jobs (default 2)
 #   QZ381_FUZZ_SECONDS run time of each fuzz target (default 30)
+#   QZ381_BUILD_DIR    name of the release build folder (default build); the
+#                      others get -asan, -tsan, -mingw and -fuzz appended
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -14,6 +16,7 @@ cd "$root"
 jobs="${QZ381_JOBS:-2}"
 fuzz_seconds="${QZ381_FUZZ_SECONDS:-30}"
 quick="${QZ381_QUICK:-0}"
+b="${QZ381_BUILD_DIR:-build}"
 export CTEST_OUTPUT_ON_FAILURE=1
 export ASAN_OPTIONS="${ASAN_OPTIONS:-abort_on_error=1:detect_stack_use_after_return=1}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
@@ -65,23 +68,23 @@ build_and_test() {
 }
 
 stage_release() {
-  build_and_test build
+  build_and_test "$b"
 }
 
 stage_asan() {
-  build_and_test build-asan -DQZ381_SANITIZE=address,undefined -DQZ381_BENCH=OFF
+  build_and_test "$b-asan" -DQZ381_SANITIZE=address,undefined -DQZ381_BENCH=OFF
 }
 
 stage_tsan() {
   local build_rc=0
-  configure_and_build build-tsan -DQZ381_SANITIZE=thread -DQZ381_BENCH=OFF || build_rc=$?
+  configure_and_build "$b-tsan" -DQZ381_SANITIZE=thread -DQZ381_BENCH=OFF || build_rc=$?
   # ThreadSanitizer cannot map its shadow memory under the address-space
   # randomisation of some kernels; running without randomisation avoids that.
   local norandom=()
   if setarch "$(uname -m)" -R true 2>/dev/null; then
     norandom=(setarch "$(uname -m)" -R)
   fi
-  "${norandom[@]}" ctest --test-dir build-tsan --output-on-failure -j "$jobs" -L concurrency
+  "${norandom[@]}" ctest --test-dir "$b-tsan" --output-on-failure -j "$jobs" -L concurrency
   return "$build_rc"
 }
 
@@ -90,47 +93,57 @@ stage_os_headers() {
 }
 
 stage_mingw() {
-  configure_and_build build-mingw --toolchain cmake/mingw-i686.cmake \
+  configure_and_build "$b-mingw" --toolchain cmake/mingw-i686.cmake \
     -DQZ381_PORTABLE_ONLY=ON -DQZ381_BENCH=OFF
 }
 
 # Every executable built from fuzz/ (other than unit tests) is a libFuzzer
 # target. A seed corpus in fuzz/corpus/<target>/ and a dictionary
-# fuzz/<target>.dict are used when present; the seeds are copied so that a run
-# never changes the tree.
+# fuzz/<target>.dict are used when present (the target's name without its
+# _fuzz suffix works too); the seeds are copied so that a run never changes
+# the tree.
 stage_fuzz() {
   if [[ ! -f fuzz/CMakeLists.txt ]]; then
     echo "no fuzz targets yet"
     return 0
   fi
-  CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DQZ381_FUZZ=ON -DQZ381_BENCH=OFF \
+  CC=clang CXX=clang++ cmake -S . -B "$b-fuzz" -G Ninja -DQZ381_FUZZ=ON -DQZ381_BENCH=OFF \
     -DQZ381_SANITIZE=address,undefined
   local targets
-  mapfile -t targets < <(ninja -C build-fuzz -t targets all |
+  mapfile -t targets < <(ninja -C "$b-fuzz" -t targets all |
     sed -n 's|^fuzz/\([^/:]*\): CXX_EXECUTABLE_LINKER.*|\1|p' | grep -v '_test$' | sort -u)
   if ((${#targets[@]} == 0)); then
     echo "no fuzz targets yet"
     return 0
   fi
-  ninja -C build-fuzz -j "$jobs" "${targets[@]/#/fuzz/}"
-  local t work args crashed=()
+  ninja -C "$b-fuzz" -j "$jobs" "${targets[@]/#/fuzz/}"
+  local t stem seeds dict work args crashed=()
   for t in "${targets[@]}"; do
     echo "-- fuzzing $t for ${fuzz_seconds} s"
-    work="build-fuzz/fuzz-runs/$t"
+    work="$b-fuzz/fuzz-runs/$t"
     rm -rf "$work"
     mkdir -p "$work/corpus" "$work/artifacts"
-    if [[ -d "fuzz/corpus/$t" ]]; then
-      cp -r "fuzz/corpus/$t/." "$work/corpus/"
-    fi
+    stem="${t%_fuzzer}"
+    stem="${stem%_fuzz}"
+    stem="${stem#fuzz_}"
+    for seeds in "fuzz/corpus/$t" "fuzz/corpus/$stem"; do
+      if [[ -d "$seeds" ]]; then
+        cp -r "$seeds/." "$work/corpus/"
+        break
+      fi
+    done
     args=(-max_total_time="$fuzz_seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1
           -artifact_prefix="$work/artifacts/")
-    if [[ -f "fuzz/$t.dict" ]]; then
-      args+=(-dict="fuzz/$t.dict")
-    fi
-    "build-fuzz/fuzz/$t" "${args[@]}" "$work/corpus" </dev/null || crashed+=("$t")
+    for dict in "fuzz/$t.dict" "fuzz/$stem.dict"; do
+      if [[ -f "$dict" ]]; then
+        args+=(-dict="$dict")
+        break
+      fi
+    done
+    "$b-fuzz/fuzz/$t" "${args[@]}" "$work/corpus" </dev/null || crashed+=("$t")
   done
   if ((${#crashed[@]} > 0)); then
-    echo "fuzz targets that found a problem (inputs in build-fuzz/fuzz-runs/*/artifacts): ${crashed[*]}"
+    echo "fuzz targets that found a problem (inputs in $b-fuzz/fuzz-runs/*/artifacts): ${crashed[*]}"
     return 1
   fi
 }
