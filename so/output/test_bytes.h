@@ -8,16 +8,17 @@
 namespace qz381::output::testing {
 
 // Hex("1B 21 08 'X'") is the four bytes 1B 21 08 58.
-inline std::string Hex(std::string_view spec) {
+inline std::string Hex(std::string_view notation) {
   std::string out;
-  for (size_t i = 0; i < spec.size();) {
-    const char c = spec[i];
+  for (size_t i = 0; i < notation.size();) {
+    const char c = notation[i];
     if (c == '\'') {
-      const size_t end = spec.find('\'', i + 1);
-      out.append(spec.substr(i + 1, end - i - 1));
+      const size_t end = notation.find('\'', i + 1);
+      if (end == std::string_view::npos) break;
+      out.append(notation.substr(i + 1, end - i - 1));
       i = end + 1;
     } else if (std::isxdigit(static_cast<unsigned char>(c))) {
-      out.push_back(static_cast<char>(std::stoi(std::string(spec.substr(i, 2)), nullptr, 16)));
+      out.push_back(static_cast<char>(std::stoi(std::string(notation.substr(i, 2)), nullptr, 16)));
       i += 2;
     } else {
       ++i;
