@@ -5,7 +5,7 @@
 #include <cstring>
 #include <new>
 
-#include "ports/common/port_trace.h"
+#include "platform/trace.h"
 
 namespace qz381::ports {
 namespace {
@@ -21,9 +21,9 @@ std::vector<uint8_t> Allocate(uint32_t capacity, bool* ok) {
 }
 
 void TraceDrop(const char* buffer, size_t capacity, size_t dropped, uint64_t total) {
-  PortTrace("port %s buffer full (%lu bytes): dropped %lu received bytes, %llu since open", buffer,
-            static_cast<unsigned long>(capacity), static_cast<unsigned long>(dropped),
-            static_cast<unsigned long long>(total));
+  platform::Trace("port %s buffer full (%lu bytes): dropped %lu received bytes, %llu since open",
+                  buffer, static_cast<unsigned long>(capacity), static_cast<unsigned long>(dropped),
+                  static_cast<unsigned long long>(total));
 }
 
 }  // namespace

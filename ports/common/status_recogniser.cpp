@@ -2,7 +2,7 @@
 
 #include <initializer_list>
 
-#include "ports/common/port_trace.h"
+#include "platform/trace.h"
 
 namespace qz381::ports {
 namespace {
@@ -85,8 +85,8 @@ void StatusRecogniser::Feed(std::span<const uint8_t> chunk) {
     allowance_ = false;
     return;
   }
-  PortTrace("status recogniser: discarded %lu bytes of an unfinished status block",
-            static_cast<unsigned long>(matched_));
+  platform::Trace("status recogniser: discarded %lu bytes of an unfinished status block",
+                  static_cast<unsigned long>(matched_));
   discarded_ += matched_;
   matched_ = 0;
   allowance_ = true;

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "ports/common/port_trace.h"
+#include "platform/trace.h"
 
 namespace qz381::ports {
 namespace {
@@ -143,21 +143,12 @@ TEST(StatusRecogniser, RealTimeStatusRepliesAreNeverHeld) {
   }
 }
 
-std::vector<std::string>* g_lines = nullptr;
-void Capture(const char* line) {
-  g_lines->push_back(line);
-}
-
 class RecogniserOverflow : public ::testing::Test {
  protected:
   void SetUp() override {
-    g_lines = &lines_;
-    SetTraceHook(&Capture);
+    platform::SetTraceCapture([this](std::string_view line) { lines_.emplace_back(line); });
   }
-  void TearDown() override {
-    SetTraceHook(nullptr);
-    g_lines = nullptr;
-  }
+  void TearDown() override { platform::SetTraceCapture(nullptr); }
   std::vector<std::string> lines_;
 };
 
