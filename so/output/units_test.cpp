@@ -28,18 +28,15 @@ TEST(UnitTablesTest, ConversionsAt180Dpi) {
     int32_t mode, value, expected;
   };
   for (const Row& r : {
-           Row{u.VerticalDotsToUnits, kMapModeDots, 30, 30},
            Row{u.VerticalDotsToUnits, kMapModeTwips, 30, 240},
            Row{u.VerticalDotsToUnits, kMapModeEnglish, 30, 167},
            Row{u.VerticalDotsToUnits, kMapModeMetric, 30, 423},
            Row{u.UnitsToVerticalDots, kMapModeTwips, 240, 30},
            Row{u.UnitsToVerticalDots, kMapModeEnglish, 1000, 180},
-           Row{u.UnitsToVerticalDots, kMapModeMetric, 2540, 180},
            Row{u.UnitsToFeedUnits, kMapModeDots, 130, 260},
            Row{u.UnitsToFeedUnits, kMapModeMetric, 254, 36},
            Row{u.HorizontalDotsToUnits, kMapModeTwips, 203, 1440},
            Row{u.UnitsToHorizontalDots, kMapModeEnglish, 1000, 203},
-           Row{u.UnitsToHorizontalDots, kMapModeTwips, 1440, 203},
        }) {
     EXPECT_EQ(MapUnits(r.value, r.table, r.mode), r.expected) << r.mode << " " << r.value;
   }
