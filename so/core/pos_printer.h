@@ -127,6 +127,9 @@ class CPOSPrinter final : public IDispatch {
   // Test seam: the delays the printer needs after claiming, enabling and turning
   // automatic status off (500 ms each by default).
   void SetSettleDelayForTest(uint32_t ms) { settle_ms_ = ms; }
+  // Test seam: the cover status last reported, which decides whether a queued
+  // cover event is still current when its turn comes.
+  void SetLastCoverStatusForTest(int32_t code) { last_cover_ = code; }
 
   const ports::DeviceOption& device_option() const { return option_; }
   const output::DeviceSettings& output_settings() const { return out_; }
