@@ -54,6 +54,17 @@ bool IsTextType(RegType type) {
   return type == RegType::kSz || type == RegType::kExpandSz || type == RegType::kLink;
 }
 
+// Whole code units only; an odd last byte is left for the caller to judge.
+std::u16string FromUtf16Le(std::string_view bytes) {
+  std::u16string units;
+  units.reserve(bytes.size() / 2);
+  for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    units.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                          static_cast<unsigned char>(bytes[i + 1]) << 8));
+  }
+  return units;
+}
+
 // The file's text as ANSI, whatever encoding it came in.
 struct DecodedFile {
   std::string text;
@@ -63,13 +74,7 @@ struct DecodedFile {
 DecodedFile Decode(std::string_view bytes) {
   DecodedFile file;
   if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE') {
-    std::u16string units;
-    units.reserve(bytes.size() / 2);
-    for (size_t i = 2; i + 1 < bytes.size(); i += 2) {
-      units.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                            static_cast<unsigned char>(bytes[i + 1]) << 8));
-    }
-    file.text = Utf16ToAnsi(units);
+    file.text = Utf16ToAnsi(FromUtf16Le(bytes.substr(2)));
     if (bytes.size() % 2 != 0) file.text.push_back('?');
   } else if (bytes.substr(0, 3) == "\xEF\xBB\xBF") {
     file.text = Utf8ToAnsi(bytes.substr(3));
@@ -237,11 +242,7 @@ class Parser {
       value->data = std::move(bytes);
     } else {
       if (bytes.size() % 2 != 0) return Error("UTF-16 text of odd length");
-      std::u16string units;
-      for (size_t i = 0; i < bytes.size(); i += 2) {
-        units.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                              static_cast<unsigned char>(bytes[i + 1]) << 8));
-      }
+      std::u16string units = FromUtf16Le(bytes);
       if (!units.empty() && units.back() == 0) units.pop_back();
       value->data = Utf16ToAnsi(units);
     }
@@ -326,10 +327,8 @@ void AppendValue(std::string_view name, const RegValue& value, std::string* out)
   if (value.type == RegType::kSz && quotable) {
     AppendQuoted(value.data, out);
   } else if (value.type == RegType::kDword && value.data.size() == 4) {
-    uint32_t number = 0;
-    for (int i = 3; i >= 0; --i) number = (number << 8) | static_cast<unsigned char>(value.data[i]);
     char digits[16];
-    std::snprintf(digits, sizeof digits, "dword:%08x", number);
+    std::snprintf(digits, sizeof digits, "dword:%08x", LittleEndian32(value.data));
     out->append(digits);
   } else {
     const std::string bytes = IsTextType(value.type) ? Utf16Bytes(value.data) : value.data;

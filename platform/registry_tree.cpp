@@ -22,25 +22,16 @@ auto FindNamed(Range& range, std::string_view name, auto name_of) {
 constexpr auto kValueName = [](const auto& entry) -> const std::string& { return entry.first; };
 constexpr auto kKeyName = [](const RegKey& key) -> const std::string& { return key.name; };
 
-std::string Where(Hive hive, std::string_view key) {
-  std::string where = HiveShortName(hive);
-  if (!key.empty()) {
-    where += '\\';
-    where += key;
-  }
-  return where;
-}
-
 Status InvalidPath(Hive hive, std::string_view key) {
-  return Status::Fail(Outcome::kInvalidArgument, "bad key path: " + Where(hive, key));
+  return Status::Fail(Outcome::kInvalidArgument, "bad key path: " + DescribeKey(hive, key));
 }
 
 Status MissingKey(Hive hive, std::string_view key) {
-  return Status::Fail(Outcome::kNotFound, Where(hive, key));
+  return Status::Fail(Outcome::kNotFound, DescribeKey(hive, key));
 }
 
 Status MissingValue(Hive hive, std::string_view key, std::string_view name) {
-  return Status::Fail(Outcome::kNotFound, Where(hive, key) + ": value '" + std::string(name) + "'");
+  return Status::Fail(Outcome::kNotFound, DescribeValue(hive, key, name));
 }
 
 // Calls visit(component) for each backslash-separated component of a valid path.
@@ -61,8 +52,23 @@ bool NamesEqual(std::string_view a, std::string_view b) {
          });
 }
 
-const char* HiveShortName(Hive hive) {
-  return hive == Hive::kLocalMachine ? "HKLM" : "HKCR";
+std::string DescribeKey(Hive hive, std::string_view key) {
+  std::string where = hive == Hive::kLocalMachine ? "HKLM" : "HKCR";
+  if (!key.empty()) {
+    where += '\\';
+    where += key;
+  }
+  return where;
+}
+
+std::string DescribeValue(Hive hive, std::string_view key, std::string_view name) {
+  return DescribeKey(hive, key) + ": value '" + std::string(name) + "'";
+}
+
+uint32_t LittleEndian32(std::string_view four_bytes) {
+  uint32_t number = 0;
+  for (int i = 3; i >= 0; --i) number = (number << 8) | static_cast<unsigned char>(four_bytes[i]);
+  return number;
 }
 
 RegValue* RegKey::FindValue(std::string_view value_name) {
@@ -153,7 +159,7 @@ Status RegTree::GetValue(Hive hive, std::string_view key, std::string_view name,
 Status RegTree::SetValue(Hive hive, std::string_view key, std::string_view name,
                          const RegValue& value) {
   if (!IsValidValueName(name)) {
-    return Status::Fail(Outcome::kInvalidArgument, Where(hive, key) + ": bad value name");
+    return Status::Fail(Outcome::kInvalidArgument, DescribeKey(hive, key) + ": bad value name");
   }
   RegKey* node = Create(hive, key);
   if (node == nullptr) return InvalidPath(hive, key);
@@ -203,6 +209,33 @@ Status RegTree::EnumValues(Hive hive, std::string_view key, std::vector<std::str
   names->clear();
   for (const auto& [name, value] : node->values) names->push_back(name);
   return Status::Ok();
+}
+
+Status TreeRegistry::GetValue(Hive hive, std::string_view key, std::string_view name,
+                              RegValue* out) {
+  return Read([&](const RegTree& tree) { return tree.GetValue(hive, key, name, out); });
+}
+Status TreeRegistry::SetValue(Hive hive, std::string_view key, std::string_view name,
+                              const RegValue& value) {
+  return Write([&](RegTree& tree) { return tree.SetValue(hive, key, name, value); });
+}
+Status TreeRegistry::DeleteValue(Hive hive, std::string_view key, std::string_view name) {
+  return Write([&](RegTree& tree) { return tree.DeleteValue(hive, key, name); });
+}
+Status TreeRegistry::DeleteKey(Hive hive, std::string_view key) {
+  return Write([&](RegTree& tree) { return tree.DeleteKey(hive, key); });
+}
+Status TreeRegistry::CreateKey(Hive hive, std::string_view key) {
+  return Write([&](RegTree& tree) { return tree.CreateKey(hive, key); });
+}
+Status TreeRegistry::KeyExists(Hive hive, std::string_view key) {
+  return Read([&](const RegTree& tree) { return tree.KeyExists(hive, key); });
+}
+Status TreeRegistry::EnumSubkeys(Hive hive, std::string_view key, std::vector<std::string>* names) {
+  return Read([&](const RegTree& tree) { return tree.EnumSubkeys(hive, key, names); });
+}
+Status TreeRegistry::EnumValues(Hive hive, std::string_view key, std::vector<std::string>* names) {
+  return Read([&](const RegTree& tree) { return tree.EnumValues(hive, key, names); });
 }
 
 }  // namespace qz381::platform

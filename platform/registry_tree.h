@@ -2,6 +2,8 @@
 // The registry held in memory: the two hives as trees of keys. Both the in-memory
 // registry and the file store keep their contents in one; it does no locking of
 // its own.
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -16,8 +18,12 @@ namespace qz381::platform {
 // the system uses.
 bool NamesEqual(std::string_view a, std::string_view b);
 
-// "HKLM" / "HKCR", for error contexts.
-const char* HiveShortName(Hive hive);
+// Error contexts: "HKLM\Software\X" and "HKLM\Software\X: value 'Port'".
+std::string DescribeKey(Hive hive, std::string_view key);
+std::string DescribeValue(Hive hive, std::string_view key, std::string_view name);
+
+// The four bytes of a REG_DWORD as Windows stores them.
+uint32_t LittleEndian32(std::string_view four_bytes);
 
 struct RegKey {
   std::string name;  // as first written
@@ -61,6 +67,29 @@ class RegTree {
 
  private:
   RegKey roots_[2];
+};
+
+// A Registry whose operations run on a RegTree; the subclass decides how the tree
+// is guarded and where it comes from and goes to.
+class TreeRegistry : public Registry {
+ public:
+  Status GetValue(Hive hive, std::string_view key, std::string_view name, RegValue* out) override;
+  Status SetValue(Hive hive, std::string_view key, std::string_view name,
+                  const RegValue& value) override;
+  Status DeleteValue(Hive hive, std::string_view key, std::string_view name) override;
+  Status DeleteKey(Hive hive, std::string_view key) override;
+  Status CreateKey(Hive hive, std::string_view key) override;
+  Status KeyExists(Hive hive, std::string_view key) override;
+  Status EnumSubkeys(Hive hive, std::string_view key, std::vector<std::string>* names) override;
+  Status EnumValues(Hive hive, std::string_view key, std::vector<std::string>* names) override;
+
+ protected:
+  using ReadOp = std::function<Status(const RegTree&)>;
+  using WriteOp = std::function<Status(RegTree&)>;
+  // Each runs `op` on the current tree and answers what it answers, or the reason
+  // the tree could not be had (or, for a write, kept).
+  virtual Status Read(const ReadOp& op) = 0;
+  virtual Status Write(const WriteOp& op) = 0;
 };
 
 }  // namespace qz381::platform

@@ -50,46 +50,18 @@ struct FileStamp {
   bool operator==(const FileStamp&) const = default;
 };
 
-class FileRegistry final : public Registry {
+class FileRegistry final : public TreeRegistry {
  public:
   explicit FileRegistry(std::string path) : path_(std::move(path)) {}
 
-  Status GetValue(Hive hive, std::string_view key, std::string_view name, RegValue* out) override {
-    return Read([&](const RegTree& tree) { return tree.GetValue(hive, key, name, out); });
-  }
-  Status SetValue(Hive hive, std::string_view key, std::string_view name,
-                  const RegValue& value) override {
-    return Write([&](RegTree& tree) { return tree.SetValue(hive, key, name, value); });
-  }
-  Status DeleteValue(Hive hive, std::string_view key, std::string_view name) override {
-    return Write([&](RegTree& tree) { return tree.DeleteValue(hive, key, name); });
-  }
-  Status DeleteKey(Hive hive, std::string_view key) override {
-    return Write([&](RegTree& tree) { return tree.DeleteKey(hive, key); });
-  }
-  Status CreateKey(Hive hive, std::string_view key) override {
-    return Write([&](RegTree& tree) { return tree.CreateKey(hive, key); });
-  }
-  Status KeyExists(Hive hive, std::string_view key) override {
-    return Read([&](const RegTree& tree) { return tree.KeyExists(hive, key); });
-  }
-  Status EnumSubkeys(Hive hive, std::string_view key, std::vector<std::string>* names) override {
-    return Read([&](const RegTree& tree) { return tree.EnumSubkeys(hive, key, names); });
-  }
-  Status EnumValues(Hive hive, std::string_view key, std::vector<std::string>* names) override {
-    return Read([&](const RegTree& tree) { return tree.EnumValues(hive, key, names); });
-  }
-
- private:
-  template <typename Op>
-  Status Read(Op op) {
+ protected:
+  Status Read(const ReadOp& op) override {
     std::lock_guard lock(mutex_);
     Status status = Refresh();
     return status.ok() ? op(tree_) : status;
   }
 
-  template <typename Op>
-  Status Write(Op op) {
+  Status Write(const WriteOp& op) override {
     std::lock_guard lock(mutex_);
     if (path_.empty()) return NoLocation();
     Status status = MakeDirectories(posix::ParentDirectory(path_));
@@ -121,6 +93,7 @@ class FileRegistry final : public Registry {
     return result;  // the lock is released as lock_fd closes
   }
 
+ private:
   // Brings tree_ up to date with the file. A file that does not parse keeps
   // failing, without a re-read, until it changes.
   Status Refresh() {
