@@ -1,0 +1,226 @@
+// A stand-in for the managing port module: the managing form of the port
+// contract, with every byte written kept per port instead of reaching a
+// printer, and a few test-only exports to read what happened and to make the
+// next writes short or the next OpenPort fail. Tests load it by path (the same
+// path mngdir names), so both sides see one copy of this state.
+#include <cstring>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+
+#include "ports/common/managing_exports.h"
+
+namespace {
+
+struct FakePort {
+  std::string device, name;
+  bool open = false;
+};
+
+struct Counters {
+  int32_t create = 0, remove = 0, option = 0, open = 0, close = 0, clear = 0, write = 0;
+};
+
+std::mutex g_mutex;
+std::map<int32_t, FakePort> g_ports;
+// Kept apart from the ports: what was written stays readable after RemovePort.
+std::map<int32_t, std::string> g_written;
+int32_t g_next_id = 10000;  // never reset: a stale handle never names a new port
+int32_t g_last_created = 0;
+Counters g_count;
+int32_t g_full_writes_left = -1;  // -1: every write is complete
+int32_t g_short_writes = 0;
+bool g_fail_open = false;
+uint32_t g_last_baud = 0;
+std::set<uint64_t> g_threads;
+uint64_t g_last_thread = 0;
+
+uint64_t ThisThread() {
+  return std::hash<std::thread::id>{}(std::this_thread::get_id());
+}
+
+// Called with g_mutex held by every entry point.
+void Note() {
+  g_last_thread = ThisThread();
+  g_threads.insert(g_last_thread);
+}
+
+}  // namespace
+
+extern "C" {
+
+int32_t QZ381_PORT_CALL CreatePort(const char* device_name, const char* port_name,
+                                   uint8_t /*owner_kind*/) {
+  std::lock_guard<std::mutex> guard(g_mutex);
+  Note();
+  ++g_count.create;
+  if (!port_name || !*port_name) return 0;
+  for (auto& [id, port] : g_ports)
+    if (port.name == port_name) return g_last_created = id;
+  int32_t id = g_next_id++;
+  g_ports[id] = FakePort{device_name ? device_name : "", port_name, false};
+  return g_last_created = id;
+}
+
+int32_t QZ381_PORT_CALL RemovePort(uint8_t owner_kind, int32_t port_id) {
+  std::lock_guard<std::mutex> guard(g_mutex);
+  Note();
+  ++g_count.remove;
+  return owner_kind == 1 && g_ports.erase(port_id) ? 1 : 0;
+}
+
+int32_t QZ381_PORT_CALL SetDeviceOption(qz381::ports::DeviceOption option, int32_t port_id) {
+  std::lock_guard<std::mutex> guard(g_mutex);
+  Note();
+  ++g_count.option;
+  g_last_baud = option.baudRate;
+  return g_ports.count(port_id) ? 1 : 0;
+}
+
+int32_t QZ381_PORT_CALL OpenPort(int32_t port_id) {
+  std::lock_guard<std::mutex> guard(g_mutex);
+  Note();
+  ++g_count.open;
+  auto it = g_ports.find(port_id);
+  if (it == g_ports.end() || g_fail_open) return 0;
+  it->second.open = true;
+  return 1;
+}
+
+void QZ381_PORT_CALL ClosePort(int32_t port_id) {
+  std::lock_guard<std::mutex> guard(g_mutex);
+  Note();
+  ++g_count.close;
+  auto it = g_ports.find(port_id);
+  if (it != g_ports.end()) it->second.open = false;
+}
+
+int32_t QZ381_PORT_CALL Write(const uint8_t* data, int32_t length, int32_t port_id) {
+  std::lock_guard<std::mutex> guard(g_mutex);
+  Note();
+  ++g_count.write;
+  auto it = g_ports.find(port_id);
+  if (it == g_ports.end() || !it->second.open || !data || length <= 0) return 0;
+  int32_t n = length;
+  if (g_full_writes_left == 0 && g_short_writes > 0) {
+    --g_short_writes;
+    n = length - 1;
+  } else if (g_full_writes_left > 0) {
+    --g_full_writes_left;
+  }
+  g_written[port_id].append(reinterpret_cast<const char*>(data), static_cast<size_t>(n));
+  return n;
+}
+
+int32_t QZ381_PORT_CALL Read(uint8_t* /*buffer*/, int32_t /*length*/, uint32_t /*timeout_ms*/,
+                             int32_t /*port_id*/) {
+  std::lock_guard<std::mutex> guard(g_mutex);
+  Note();
+  return 0;
+}
+
+void QZ381_PORT_CALL Clear(int32_t /*port_id*/) {
+  std::lock_guard<std::mutex> guard(g_mutex);
+  Note();
+  ++g_count.clear;
+}
+
+int32_t QZ381_PORT_CALL GetInputBufferCount(int32_t /*port_id*/) {
+  return 0;
+}
+
+int32_t QZ381_PORT_CALL IsPowerState(int32_t /*port_id*/) {
+  return qz381::ports::kPowerStateOnline;
+}
+
+int32_t QZ381_PORT_CALL GetASBState(uint8_t* /*status*/, int32_t /*port_id*/) {
+  return 0;
+}
+
+// --- test-only exports -------------------------------------------------------
+
+// Forgets the counters, the recorded threads and any pending failure.
+QZ381_PORT_EXPORT void FakeVexlinkReset() {
+  std::lock_guard<std::mutex> guard(g_mutex);
+  g_written.clear();
+  g_count = {};
+  g_full_writes_left = -1;
+  g_short_writes = 0;
+  g_fail_open = false;
+  g_threads.clear();
+  g_last_thread = 0;
+  g_last_created = 0;
+}
+
+// Moves the bytes written to the port so far into `buffer`; answers their count
+// (at most `capacity`).
+QZ381_PORT_EXPORT int32_t FakeVexlinkTakeWritten(int32_t port_id, uint8_t* buffer,
+                                                 int32_t capacity) {
+  std::lock_guard<std::mutex> guard(g_mutex);
+  std::string& w = g_written[port_id];
+  int32_t n = static_cast<int32_t>(w.size()) < capacity ? static_cast<int32_t>(w.size()) : capacity;
+  std::memcpy(buffer, w.data(), static_cast<size_t>(n));
+  w.erase(0, static_cast<size_t>(n));
+  return n;
+}
+
+// The id the last CreatePort answered (0 when none since the reset); its port
+// name goes to `name`.
+QZ381_PORT_EXPORT int32_t FakeVexlinkLastCreated(char* name, int32_t capacity) {
+  std::lock_guard<std::mutex> guard(g_mutex);
+  if (capacity > 0) name[0] = '\0';
+  auto it = g_ports.find(g_last_created);
+  if (it == g_ports.end()) return g_last_created;
+  std::strncpy(name, it->second.name.c_str(), static_cast<size_t>(capacity));
+  if (capacity > 0) name[capacity - 1] = '\0';
+  return g_last_created;
+}
+
+// After `full` complete writes, the next `count` writes each transfer one byte
+// less than asked.
+QZ381_PORT_EXPORT void FakeVexlinkShortWrites(int32_t full, int32_t count) {
+  std::lock_guard<std::mutex> guard(g_mutex);
+  g_full_writes_left = full;
+  g_short_writes = count;
+}
+
+QZ381_PORT_EXPORT void FakeVexlinkFailOpen(int32_t fail) {
+  std::lock_guard<std::mutex> guard(g_mutex);
+  g_fail_open = fail != 0;
+}
+
+// Calls of one entry point since the reset: "CreatePort", "RemovePort",
+// "SetDeviceOption", "OpenPort", "ClosePort", "Clear" or "Write".
+QZ381_PORT_EXPORT int32_t FakeVexlinkCount(const char* entry) {
+  std::lock_guard<std::mutex> guard(g_mutex);
+  const std::string e = entry ? entry : "";
+  if (e == "CreatePort") return g_count.create;
+  if (e == "RemovePort") return g_count.remove;
+  if (e == "SetDeviceOption") return g_count.option;
+  if (e == "OpenPort") return g_count.open;
+  if (e == "ClosePort") return g_count.close;
+  if (e == "Clear") return g_count.clear;
+  if (e == "Write") return g_count.write;
+  return -1;
+}
+
+QZ381_PORT_EXPORT uint32_t FakeVexlinkLastBaudRate() {
+  std::lock_guard<std::mutex> guard(g_mutex);
+  return g_last_baud;
+}
+
+// How many threads called an entry point since the reset, and the hash of the
+// last one (std::hash of its std::thread::id).
+QZ381_PORT_EXPORT int32_t FakeVexlinkThreadCount() {
+  std::lock_guard<std::mutex> guard(g_mutex);
+  return static_cast<int32_t>(g_threads.size());
+}
+QZ381_PORT_EXPORT uint64_t FakeVexlinkLastThread() {
+  std::lock_guard<std::mutex> guard(g_mutex);
+  return g_last_thread;
+}
+
+}  // extern "C"
