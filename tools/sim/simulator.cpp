@@ -1,0 +1,533 @@
+#include "tools/sim/simulator.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <strings.h>
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace qz381::sim {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* kSerialCommKey = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
+// A text run still open when the line has been quiet this long is complete.
+// Longer than the service's pause between the strings of one job.
+constexpr auto kTextQuiet = std::chrono::milliseconds(250);
+
+std::string Errno(const char* what) {
+  return std::string(what) + ": " + std::strerror(errno);
+}
+
+// Bytes per pacing step: about 20 ms of line time, so a throttled line
+// trickles like a real one instead of moving in bursts.
+size_t PacedChunk(uint32_t baud) {
+  if (baud == 0) return 4096;
+  return std::max<size_t>(1, baud / 10 / 50);
+}
+
+Clock::duration LineTime(uint32_t baud, size_t bytes) {
+  // 10 bits a byte: start, 8 data, stop.
+  return std::chrono::duration_cast<Clock::duration>(std::chrono::microseconds(
+      static_cast<int64_t>(bytes) * 10 * 1000000 / std::max<uint32_t>(baud, 1)));
+}
+
+}  // namespace
+
+Simulator::Simulator(SimulatorOptions options)
+    : options_(std::move(options)), parser_([this](const Command& c) { OnCommand(c); }) {
+  baud_ = options_.baud;
+}
+
+std::unique_ptr<Simulator> Simulator::Start(SimulatorOptions options, std::string* error) {
+  std::unique_ptr<Simulator> sim(new Simulator(std::move(options)));
+  std::string failure = sim->Open();
+  if (!failure.empty()) {
+    *error = failure;
+    sim->Stop();
+    return nullptr;
+  }
+  sim->io_thread_ = std::thread([s = sim.get()] { s->IoLoop(); });
+  return sim;
+}
+
+std::string Simulator::Open() {
+  if (pipe2(wake_fds_, O_CLOEXEC | O_NONBLOCK) != 0) return Errno("pipe");
+  master_fd_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (master_fd_ < 0) return Errno("posix_openpt");
+  if (grantpt(master_fd_) != 0 || unlockpt(master_fd_) != 0) return Errno("unlockpt");
+  char name[128];
+  if (ptsname_r(master_fd_, name, sizeof name) != 0) return Errno("ptsname");
+  slave_path_ = name;
+  slave_fd_ = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (slave_fd_ < 0) return Errno("open slave");
+  termios tio{};
+  if (tcgetattr(slave_fd_, &tio) != 0) return Errno("tcgetattr");
+  cfmakeraw(&tio);
+  cfsetispeed(&tio, B9600);
+  cfsetospeed(&tio, B9600);
+  if (tcsetattr(slave_fd_, TCSANOW, &tio) != 0) return Errno("tcsetattr");
+  const int flags = fcntl(master_fd_, F_GETFL);
+  if (flags < 0 || fcntl(master_fd_, F_SETFL, flags | O_NONBLOCK) != 0) return Errno("fcntl");
+
+  if (!options_.journal_path.empty()) {
+    journal_file_ = std::fopen(options_.journal_path.c_str(), "w");
+    if (journal_file_ == nullptr) return Errno(("journal " + options_.journal_path).c_str());
+  }
+  if (!options_.raw_path.empty()) {
+    raw_file_ = std::fopen(options_.raw_path.c_str(), "wb");
+    if (raw_file_ == nullptr) return Errno(("raw file " + options_.raw_path).c_str());
+  }
+
+  if (!options_.port_name.empty()) {
+    platform::Registry& reg =
+        options_.registry != nullptr ? *options_.registry : platform::DefaultRegistry();
+    // A mapping of the same port name left by a simulator that did not end
+    // cleanly would shadow ours.
+    std::vector<std::string> names;
+    if (reg.EnumValues(platform::Hive::kLocalMachine, kSerialCommKey, &names).ok()) {
+      for (const auto& node : names) {
+        std::string port;
+        if (platform::ReadText(reg, platform::Hive::kLocalMachine, kSerialCommKey, node, &port)
+                .ok() &&
+            strcasecmp(port.c_str(), options_.port_name.c_str()) == 0) {
+          reg.DeleteValue(platform::Hive::kLocalMachine, kSerialCommKey, node);
+        }
+      }
+    }
+    auto status = reg.SetValue(platform::Hive::kLocalMachine, kSerialCommKey, slave_path_,
+                               platform::RegValue::Text(options_.port_name));
+    if (!status.ok()) return "registering " + options_.port_name + ": " + status.ToString();
+    registry_ = &reg;
+  }
+  return {};
+}
+
+Simulator::~Simulator() {
+  Stop();
+}
+
+void Simulator::Stop() {
+  std::lock_guard stop_lock(stop_mu_);
+  if (stopped_) return;
+  stopped_ = true;
+  {
+    std::lock_guard lock(mu_);
+    stopping_ = true;
+  }
+  cv_.notify_all();
+  Wake();
+  if (io_thread_.joinable()) io_thread_.join();
+  if (scenario_thread_.joinable()) scenario_thread_.join();
+  if (master_fd_ >= 0) parser_.Finish();
+  Unregister();
+  for (int* fd : {&master_fd_, &slave_fd_, &wake_fds_[0], &wake_fds_[1]}) {
+    if (*fd >= 0) close(*fd);
+    *fd = -1;
+  }
+  std::lock_guard lock(mu_);
+  if (journal_file_ != nullptr) std::fclose(journal_file_);
+  if (raw_file_ != nullptr) std::fclose(raw_file_);
+  journal_file_ = raw_file_ = nullptr;
+  cv_.notify_all();
+}
+
+void Simulator::Unregister() {
+  if (registry_ == nullptr) return;
+  std::string port;
+  // Only our own mapping: another simulator may have taken the name since.
+  if (platform::ReadText(*registry_, platform::Hive::kLocalMachine, kSerialCommKey, slave_path_,
+                         &port)
+          .ok() &&
+      port == options_.port_name) {
+    registry_->DeleteValue(platform::Hive::kLocalMachine, kSerialCommKey, slave_path_);
+  }
+  registry_ = nullptr;
+}
+
+void Simulator::Wake() {
+  if (wake_fds_[1] >= 0) {
+    const char b = 1;
+    [[maybe_unused]] auto n = write(wake_fds_[1], &b, 1);  // a full pipe wakes as well
+  }
+}
+
+void Simulator::IoLoop() {
+  uint8_t buffer[4096];
+  Clock::time_point next_read = Clock::now(), next_write = Clock::now();
+  Clock::time_point last_byte = Clock::now();
+  bool text_open = false;  // bytes arrived since the last flush of a text run
+
+  for (;;) {
+    bool paused, want_write;
+    uint32_t baud;
+    {
+      std::lock_guard lock(mu_);
+      if (stopping_) return;
+      paused = paused_;
+      want_write = !outbox_.empty() && !paused_;
+      baud = baud_;
+      if (pacing_reset_) {
+        next_read = next_write = Clock::now();
+        pacing_reset_ = false;
+      }
+    }
+    const auto now = Clock::now();
+    pollfd fds[2] = {{wake_fds_[0], POLLIN, 0}, {master_fd_, 0, 0}};
+    Clock::time_point deadline = Clock::time_point::max();
+    if (!paused) {
+      if (now >= next_read)
+        fds[1].events |= POLLIN;
+      else
+        deadline = std::min(deadline, next_read);
+    }
+    if (want_write) {
+      if (now >= next_write)
+        fds[1].events |= POLLOUT;
+      else
+        deadline = std::min(deadline, next_write);
+    }
+    if (text_open) deadline = std::min(deadline, last_byte + kTextQuiet);
+    int timeout = -1;
+    if (deadline != Clock::time_point::max()) {
+      timeout = static_cast<int>(std::max<int64_t>(
+          0, std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count()));
+    }
+    const int ready = poll(fds, 2, timeout);
+    if (ready < 0 && errno != EINTR) return;
+    if (fds[0].revents & POLLIN) {
+      char drain[64];
+      while (read(wake_fds_[0], drain, sizeof drain) > 0) {
+      }
+    }
+    if (fds[1].revents & POLLIN) {
+      const size_t want = std::min(sizeof buffer, PacedChunk(baud));
+      const ssize_t n = read(master_fd_, buffer, want);
+      if (n > 0) {
+        const auto after = Clock::now();
+        last_byte = after;
+        text_open = true;
+        if (baud != 0)
+          next_read = std::max(next_read, after - LineTime(baud, want)) +
+                      LineTime(baud, static_cast<size_t>(n));
+        Record(buffer, static_cast<size_t>(n));
+        parser_.Feed({buffer, static_cast<size_t>(n)});
+      }
+    }
+    if (fds[1].revents & POLLOUT) {
+      std::string chunk;
+      {
+        std::lock_guard lock(mu_);
+        chunk = outbox_.substr(0, PacedChunk(baud));
+      }
+      const ssize_t n = write(master_fd_, chunk.data(), chunk.size());
+      if (n > 0) {
+        std::lock_guard lock(mu_);
+        outbox_.erase(0, static_cast<size_t>(n));
+        if (baud != 0)
+          next_write = std::max(next_write, Clock::now() - LineTime(baud, 1)) +
+                       LineTime(baud, static_cast<size_t>(n));
+      }
+    }
+    if (fds[1].revents & (POLLHUP | POLLERR)) {
+      // Cannot happen while we hold the slave open; never spin if it does.
+      std::unique_lock lock(mu_);
+      cv_.wait_for(lock, std::chrono::milliseconds(50), [this] { return stopping_; });
+    }
+    if (text_open && Clock::now() - last_byte >= kTextQuiet) {
+      parser_.FlushText();
+      text_open = false;
+    }
+  }
+}
+
+void Simulator::Record(const uint8_t* bytes, size_t n) {
+  std::lock_guard lock(mu_);
+  if (options_.keep_in_memory) raw_.insert(raw_.end(), bytes, bytes + n);
+  raw_count_ += n;
+  if (raw_file_ != nullptr) {
+    std::fwrite(bytes, 1, n, raw_file_);
+    std::fflush(raw_file_);
+  }
+  cv_.notify_all();
+}
+
+void Simulator::OnCommand(const Command& command) {
+  std::string line = FormatJournalLine(command);
+  std::optional<PrinterState> snapshot;
+  {
+    std::lock_guard lock(mu_);
+    if (journal_file_ != nullptr) {
+      std::fprintf(journal_file_, "%s\n", line.c_str());
+      std::fflush(journal_file_);
+    }
+    if (options_.keep_in_memory) journal_.push_back(std::move(line));
+    state_.Apply(command);
+    if (!command.truncated && !silent_) {
+      if (command.op == Op::kAutomaticStatus && state_.automatic_status_mask != 0) {
+        // Enabling reports answers with the current state straight away.
+        last_asb_ = AsbBlock(state_.status);
+        QueueLocked(last_asb_.data(), last_asb_.size());
+        if (state_.automatic_status_mask & kAsbCartridge) {
+          last_cartridge_ = CartridgeBlock(state_.status);
+          QueueLocked(last_cartridge_.data(), last_cartridge_.size());
+        }
+      } else if (command.op == Op::kRealtimeStatus) {
+        const uint8_t reply = RealtimeReply(state_.status, command.params.at(0));
+        QueueLocked(&reply, 1);
+      }
+    }
+    if (options_.on_command) snapshot = state_;
+    cv_.notify_all();
+  }
+  if (snapshot) options_.on_command(command, *snapshot);
+}
+
+void Simulator::QueueLocked(const uint8_t* bytes, size_t n) {
+  outbox_.append(reinterpret_cast<const char*>(bytes), n);
+  Wake();
+}
+
+void Simulator::ReportChangesLocked() {
+  const uint8_t mask = state_.automatic_status_mask;
+  if (silent_ || mask == 0) return;
+  const StatusBlock asb = AsbBlock(state_.status);
+  if (((mask & kAsbOnline) && asb[0] != last_asb_[0]) ||
+      ((mask & kAsbError) && asb[1] != last_asb_[1]) ||
+      ((mask & kAsbPaper) && asb[2] != last_asb_[2])) {
+    last_asb_ = asb;
+    QueueLocked(asb.data(), asb.size());
+  }
+  const StatusBlock cartridge = CartridgeBlock(state_.status);
+  if ((mask & kAsbCartridge) && cartridge != last_cartridge_) {
+    last_cartridge_ = cartridge;
+    QueueLocked(cartridge.data(), cartridge.size());
+  }
+}
+
+void Simulator::SetCoverOpen(bool open) {
+  std::lock_guard lock(mu_);
+  state_.status.cover_open = open;
+  ReportChangesLocked();
+}
+
+void Simulator::SetPaper(Paper paper) {
+  std::lock_guard lock(mu_);
+  state_.status.paper = paper;
+  ReportChangesLocked();
+}
+
+void Simulator::SetOffline(bool offline) {
+  std::lock_guard lock(mu_);
+  state_.status.offline_switch = offline;
+  ReportChangesLocked();
+}
+
+void Simulator::SetFault(Fault fault) {
+  std::lock_guard lock(mu_);
+  state_.status.fault = fault;
+  ReportChangesLocked();
+}
+
+void Simulator::SetCartridge(bool second, Cartridge state) {
+  std::lock_guard lock(mu_);
+  (second ? state_.status.second : state_.status.primary) = state;
+  ReportChangesLocked();
+}
+
+void Simulator::SetHeadCleaning(bool on) {
+  std::lock_guard lock(mu_);
+  state_.status.head_cleaning = on;
+  ReportChangesLocked();
+}
+
+void Simulator::SetSilent(bool silent) {
+  std::lock_guard lock(mu_);
+  silent_ = silent;
+  if (silent) {
+    outbox_.clear();
+  } else {
+    ReportChangesLocked();
+  }
+}
+
+void Simulator::SetPaused(bool paused) {
+  std::lock_guard lock(mu_);
+  paused_ = paused;
+  Wake();
+}
+
+void Simulator::SetBaud(uint32_t baud) {
+  std::lock_guard lock(mu_);
+  baud_ = baud;
+  pacing_reset_ = true;
+  Wake();
+}
+
+void Simulator::SendToHost(std::string_view bytes) {
+  std::lock_guard lock(mu_);
+  QueueLocked(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+}
+
+std::string Simulator::Execute(std::string_view line) {
+  std::string error;
+  auto command = ParseControlCommand(line, &error);
+  if (!command) return error.empty() ? "ok" : "error: " + error;
+  return Execute(*command);
+}
+
+std::string Simulator::Execute(const ControlCommand& c) {
+  using Kind = ControlCommand::Kind;
+  {
+    std::lock_guard lock(mu_);
+    if (stopping_) return "error: simulator stopped";
+  }
+  switch (c.kind) {
+    case Kind::kCover:
+      SetCoverOpen(c.flag);
+      break;
+    case Kind::kPaper:
+      SetPaper(c.paper);
+      break;
+    case Kind::kOffline:
+      SetOffline(c.flag);
+      break;
+    case Kind::kError:
+      SetFault(c.fault);
+      break;
+    case Kind::kCartridge:
+      SetCartridge(c.second_cartridge, c.cartridge);
+      break;
+    case Kind::kCleaning:
+      SetHeadCleaning(c.flag);
+      break;
+    case Kind::kSilent:
+      SetSilent(c.flag);
+      break;
+    case Kind::kPause:
+      SetPaused(c.flag);
+      break;
+    case Kind::kBaud:
+      SetBaud(c.number);
+      break;
+    case Kind::kSend:
+      SendToHost(c.bytes);
+      break;
+    case Kind::kStatus: {
+      std::lock_guard lock(mu_);
+      return "ok " + DescribeStatus(state_) + " silent=" + (silent_ ? "on" : "off") +
+             " paused=" + (paused_ ? "on" : "off") + " baud=" + std::to_string(baud_);
+    }
+    case Kind::kSleep:
+      if (!SleepFor(std::chrono::milliseconds(c.number))) return "error: simulator stopped";
+      break;
+    case Kind::kQuit: {
+      {
+        std::lock_guard lock(mu_);
+        quit_ = true;
+      }
+      cv_.notify_all();
+      if (options_.on_quit) options_.on_quit();
+      break;
+    }
+  }
+  return "ok";
+}
+
+bool Simulator::SleepFor(std::chrono::milliseconds duration) {
+  std::unique_lock lock(mu_);
+  return !cv_.wait_for(lock, duration, [this] { return stopping_; });
+}
+
+bool Simulator::QuitRequested() const {
+  std::lock_guard lock(mu_);
+  return quit_;
+}
+
+void Simulator::RunScenario(std::vector<ScenarioStep> steps) {
+  std::lock_guard stop_lock(stop_mu_);
+  if (stopped_) return;
+  uint64_t generation;
+  {
+    std::lock_guard lock(mu_);
+    if (stopping_) return;
+    generation = ++scenario_generation_;
+  }
+  cv_.notify_all();
+  if (scenario_thread_.joinable()) scenario_thread_.join();
+  scenario_thread_ = std::thread([this, s = std::move(steps), generation]() mutable {
+    ScenarioLoop(std::move(s), generation);
+  });
+}
+
+void Simulator::ScenarioLoop(std::vector<ScenarioStep> steps, uint64_t generation) {
+  const auto start = Clock::now();
+  auto ended = [&] { return stopping_ || scenario_generation_ != generation; };
+  for (const auto& step : steps) {
+    {
+      std::unique_lock lock(mu_);
+      if (step.at && cv_.wait_until(lock, start + *step.at, ended)) return;
+      if (ended()) return;
+    }
+    std::string reply;
+    if (step.command.kind == ControlCommand::Kind::kSleep) {
+      std::unique_lock lock(mu_);
+      if (cv_.wait_for(lock, std::chrono::milliseconds(step.command.number), ended)) return;
+      continue;
+    }
+    reply = Execute(step.command);
+    if (reply.rfind("error", 0) == 0) {
+      std::fprintf(stderr, "qz381-sim: scenario line %d: %s\n", step.line, reply.c_str());
+    }
+  }
+}
+
+PrinterState Simulator::State() const {
+  std::lock_guard lock(mu_);
+  return state_;
+}
+
+std::vector<std::string> Simulator::JournalLines() const {
+  std::lock_guard lock(mu_);
+  return journal_;
+}
+
+std::vector<uint8_t> Simulator::RawBytes() const {
+  std::lock_guard lock(mu_);
+  return raw_;
+}
+
+std::optional<size_t> Simulator::WaitForJournalLine(std::string_view line,
+                                                    std::chrono::milliseconds timeout,
+                                                    size_t from) {
+  std::unique_lock lock(mu_);
+  const auto deadline = Clock::now() + timeout;
+  for (;;) {
+    for (size_t i = from; i < journal_.size(); ++i) {
+      if (journal_[i] == line) return i;
+    }
+    from = std::max(from, journal_.size());
+    if (stopping_) return std::nullopt;
+    if (cv_.wait_until(lock, deadline) == std::cv_status::timeout) {
+      for (size_t i = from; i < journal_.size(); ++i) {
+        if (journal_[i] == line) return i;
+      }
+      return std::nullopt;
+    }
+  }
+}
+
+bool Simulator::WaitForRawBytes(size_t count, std::chrono::milliseconds timeout) {
+  std::unique_lock lock(mu_);
+  return cv_.wait_for(lock, timeout, [&] { return raw_count_ >= count || stopping_; }) &&
+         raw_count_ >= count;
+}
+
+}  // namespace qz381::sim
