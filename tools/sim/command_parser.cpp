@@ -155,6 +155,8 @@ const char* ControlName(uint8_t b) {
       return "FS";
     case kGs:
       return "GS";
+    case 0x20:
+      return "SP";
     default:
       return nullptr;
   }
