@@ -170,7 +170,14 @@ void Simulator::IoLoop() {
     uint32_t baud;
     {
       std::lock_guard lock(mu_);
-      if (stopping_) return;
+      if (stopping_) {
+        // Whatever the printer already decided to say still goes out, as
+        // far as the line takes it without waiting.
+        if (!outbox_.empty() && !paused_) {
+          [[maybe_unused]] auto n = write(master_fd_, outbox_.data(), outbox_.size());
+        }
+        return;
+      }
       paused = paused_;
       want_write = !outbox_.empty() && !paused_;
       baud = baud_;
