@@ -35,6 +35,7 @@ int32_t g_full_writes_left = -1;  // -1: every write is complete
 int32_t g_short_writes = 0;
 bool g_fail_open = false;
 uint32_t g_last_baud = 0;
+int32_t g_power = qz381::ports::kPowerStateUnknown;
 std::set<uint64_t> g_threads;
 uint64_t g_last_thread = 0;
 
@@ -132,8 +133,12 @@ int32_t QZ381_PORT_CALL GetInputBufferCount(int32_t /*port_id*/) {
   return 0;
 }
 
+// Unknown by default: a line whose power state is not known makes the service
+// object write nothing and report nothing, so the bytes a test sees are only
+// those of the calls it makes.
 int32_t QZ381_PORT_CALL IsPowerState(int32_t /*port_id*/) {
-  return qz381::ports::kPowerStateOnline;
+  std::lock_guard<std::mutex> guard(g_mutex);
+  return g_power;
 }
 
 int32_t QZ381_PORT_CALL GetASBState(uint8_t* /*status*/, int32_t /*port_id*/) {
@@ -150,6 +155,7 @@ QZ381_PORT_EXPORT void FakeVexlinkReset() {
   g_full_writes_left = -1;
   g_short_writes = 0;
   g_fail_open = false;
+  g_power = qz381::ports::kPowerStateUnknown;
   g_threads.clear();
   g_last_thread = 0;
   g_last_created = 0;
@@ -205,6 +211,12 @@ QZ381_PORT_EXPORT int32_t FakeVexlinkCount(const char* entry) {
   if (e == "Clear") return g_count.clear;
   if (e == "Write") return g_count.write;
   return -1;
+}
+
+// What IsPowerState answers from now on.
+QZ381_PORT_EXPORT void FakeVexlinkSetPowerState(int32_t code) {
+  std::lock_guard<std::mutex> guard(g_mutex);
+  g_power = code;
 }
 
 QZ381_PORT_EXPORT uint32_t FakeVexlinkLastBaudRate() {
