@@ -214,9 +214,15 @@ void Simulator::IoLoop() {
       while (read(wake_fds_[0], drain, sizeof drain) > 0) {
       }
     }
+    // Reads and writes happen under the lock (both are non-blocking), so that
+    // once SetPaused() returns not one more byte moves.
     if (fds[1].revents & POLLIN) {
       const size_t want = std::min(sizeof buffer, PacedChunk(baud));
-      const ssize_t n = read(master_fd_, buffer, want);
+      ssize_t n = 0;
+      {
+        std::lock_guard lock(mu_);
+        if (!paused_) n = read(master_fd_, buffer, want);
+      }
       if (n > 0) {
         const auto after = Clock::now();
         last_byte = after;
@@ -229,18 +235,16 @@ void Simulator::IoLoop() {
       }
     }
     if (fds[1].revents & POLLOUT) {
-      std::string chunk;
-      {
-        std::lock_guard lock(mu_);
-        chunk = outbox_.substr(0, PacedChunk(baud));
-      }
-      const ssize_t n = write(master_fd_, chunk.data(), chunk.size());
-      if (n > 0) {
-        std::lock_guard lock(mu_);
-        outbox_.erase(0, static_cast<size_t>(n));
-        if (baud != 0)
-          next_write = std::max(next_write, Clock::now() - LineTime(baud, 1)) +
-                       LineTime(baud, static_cast<size_t>(n));
+      std::lock_guard lock(mu_);
+      if (!paused_ && !outbox_.empty()) {
+        const ssize_t n =
+            write(master_fd_, outbox_.data(), std::min(outbox_.size(), PacedChunk(baud)));
+        if (n > 0) {
+          outbox_.erase(0, static_cast<size_t>(n));
+          if (baud != 0)
+            next_write = std::max(next_write, Clock::now() - LineTime(baud, 1)) +
+                         LineTime(baud, static_cast<size_t>(n));
+        }
       }
     }
     if (fds[1].revents & (POLLHUP | POLLERR)) {
