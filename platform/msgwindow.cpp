@@ -50,9 +50,9 @@ struct QueueHolder {
 
 thread_local QueueHolder t_holder;
 
-ThreadQueue& OwnQueue() {
+const std::shared_ptr<ThreadQueue>& OwnQueue() {
   if (!t_holder.queue) t_holder.queue = std::make_shared<ThreadQueue>();
-  return *t_holder.queue;
+  return t_holder.queue;
 }
 
 std::atomic<uint64_t> g_next_window_id{1};
@@ -95,7 +95,7 @@ bool MessageWindow::Post(uint32_t msg, uintptr_t wparam, intptr_t lparam) {
 }
 
 int PumpMessages() {
-  ThreadQueue& q = OwnQueue();
+  ThreadQueue& q = *OwnQueue();
   uint64_t end;
   {
     std::lock_guard lock(q.mu);
@@ -124,7 +124,7 @@ int PumpMessages() {
 }
 
 int WaitAndPumpMessages(uint32_t timeout_ms) {
-  ThreadQueue& q = OwnQueue();
+  ThreadQueue& q = *OwnQueue();
   {
     std::unique_lock lock(q.mu);
     auto ready = [&q] { return !q.entries.empty() || q.woken; };
@@ -139,8 +139,7 @@ int WaitAndPumpMessages(uint32_t timeout_ms) {
 }
 
 std::shared_ptr<ThreadQueue> CurrentThreadQueue() {
-  OwnQueue();
-  return t_holder.queue;
+  return OwnQueue();
 }
 
 void WakeThread(const std::shared_ptr<ThreadQueue>& queue) {

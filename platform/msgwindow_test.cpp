@@ -120,12 +120,15 @@ TEST(MessageWindowTest, EachThreadPumpsOnlyItsOwnWindows) {
 TEST(MessageWindowTest, PostToAWindowWhoseThreadEndedFails) {
   Recorder rec;
   std::unique_ptr<MessageWindow> orphan;
+  std::shared_ptr<ThreadQueue> queue;
   std::thread([&] {
     orphan = MessageWindow::Create("orphan", rec.Proc());
+    queue = CurrentThreadQueue();
     EXPECT_TRUE(orphan->Post(kMsgUser, 0, 0));
   }).join();
   EXPECT_FALSE(orphan->Post(kMsgUser, 0, 0));
   EXPECT_TRUE(rec.seen.empty());
+  WakeThread(queue);  // harmless once the thread has ended
 }
 
 TEST(WaitAndPumpTest, TimesOutWakesAndNeverLosesAWake) {
@@ -138,13 +141,6 @@ TEST(WaitAndPumpTest, TimesOutWakesAndNeverLosesAWake) {
   std::thread waker([self] { WakeThread(self); });
   EXPECT_EQ(WaitAndPumpMessages(kInfinite), 0);
   waker.join();
-}
-
-TEST(WaitAndPumpTest, WakeAfterTheThreadEndedIsHarmless) {
-  std::shared_ptr<ThreadQueue> queue;
-  std::thread([&] { queue = CurrentThreadQueue(); }).join();
-  WakeThread(queue);
-  WakeThread(nullptr);
 }
 
 }  // namespace

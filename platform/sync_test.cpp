@@ -47,13 +47,6 @@ TEST(EventTest, AutoResetReleasesOneWaiterPerSet) {
   EXPECT_EQ(released.load(), 2);
 }
 
-TEST(EventTest, WaiterOnAnotherThreadIsReleasedBySet) {
-  Event e(true, false);
-  std::thread t([&] { e.Set(); });
-  EXPECT_TRUE(e.Wait(kInfinite));
-  t.join();
-}
-
 TEST(WaitAllTest, TakesAllEventsAtOnceOrNone) {
   // `all` needs a and b together; `single` competes for a alone. Setting a while
   // b is clear must go to `single`: WaitAll may not take a early and hold it.
