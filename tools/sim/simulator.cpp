@@ -217,10 +217,12 @@ void Simulator::IoLoop() {
     // Reads and writes happen under the lock (both are non-blocking), so that
     // once SetPaused() returns not one more byte moves.
     if (fds[1].revents & POLLIN) {
-      const size_t want = std::min(sizeof buffer, PacedChunk(baud));
       ssize_t n = 0;
+      size_t want = 0;
       {
         std::lock_guard lock(mu_);
+        baud = baud_;  // a rate set while we were waiting applies to this read
+        want = std::min(sizeof buffer, PacedChunk(baud));
         if (!paused_) n = read(master_fd_, buffer, want);
       }
       if (n > 0) {
@@ -236,6 +238,7 @@ void Simulator::IoLoop() {
     }
     if (fds[1].revents & POLLOUT) {
       std::lock_guard lock(mu_);
+      baud = baud_;
       if (!paused_ && !outbox_.empty()) {
         const ssize_t n =
             write(master_fd_, outbox_.data(), std::min(outbox_.size(), PacedChunk(baud)));
