@@ -3,8 +3,10 @@
 #include <chrono>
 #include <list>
 
+#include "common/opos.h"
 #include "platform/sync.h"
 #include "platform/trace.h"
+#include "so/core/pos_printer.h"
 
 namespace qz381::so {
 namespace {
@@ -94,8 +96,60 @@ bool PortChannel::OpenChannel(const ports::DeviceOption& option, uint8_t owner) 
     platform::Trace("OpenChannel: port %d did not open", handle_);
     return false;
   }
+  stop_ = false;
   open_owners_ |= owner;
+  stop_event_.Reset();
+  status_thread_ = std::thread([this] { StatusThreadMain(); });
   return true;
+}
+
+void PortChannel::StopStatusThread() {
+  stop_event_.Set();
+  stop_ = true;
+  if (status_thread_.joinable()) status_thread_.join();
+}
+
+// Polls the port module for status blocks and the power state while the port is
+// open; every wait is on the stop event, so closing ends it at once.
+void PortChannel::StatusThreadMain() {
+  int32_t last_power = -5;
+  for (;;) {
+    uint32_t wait_ms = 500;
+    if (open_owners_ != 0) {
+      if (stop_) return;
+      wait_ms = poll_ms_;
+      uint8_t block[4] = {0, 0, 0, 0};
+      CPOSPrinter* sink = sink_;
+      if (GetASBState_ && GetASBState_(block, handle_) != 0 && sink) {
+        if (block[0] == 0x35 && block[3] == 0x00)
+          sink->OnCartridgeBlock(block);
+        else
+          sink->OnAsbBlock(block);
+      }
+      int32_t power = IsPowerState_ ? IsPowerState_(handle_) : opos::OPOS_PS_UNKNOWN;
+      if (power != last_power) {
+        last_power = power;
+        sink = sink_;
+        if (power == opos::OPOS_PS_ONLINE) {
+          static const uint8_t kNul[] = {0x00};
+          static const uint8_t kAsbOn[] = {0x1D, 0x61, 0x0F};
+          LockChannel(-1);
+          WriteChannel(kNul, 1);
+          WriteChannel(kAsbOn, 3);
+          // Serial and parallel printers tell their on-line state in status blocks.
+          if (sink) {
+            std::string_view port = ports::PortNameOf(sink->device_option());
+            if (port.substr(0, 3) != "COM" && port.substr(0, 3) != "LPT")
+              sink->OnPowerState(opos::OPOS_PS_ONLINE);
+          }
+          UnlockChannel();
+        } else if (sink) {
+          sink->OnPowerState(opos::OPOS_PS_OFFLINE);
+        }
+      }
+    }
+    if (stop_event_.Wait(wait_ms)) return;
+  }
 }
 
 void PortChannel::CloseChannel(uint8_t owner, uint32_t settle_ms) {
@@ -106,7 +160,10 @@ void PortChannel::CloseChannel(uint8_t owner, uint32_t settle_ms) {
   UnlockChannel();
   platform::SleepMs(settle_ms);
   open_owners_ &= static_cast<uint8_t>(~owner);
-  if (open_owners_ == 0 && ClosePort_) ClosePort_(handle_);
+  if (open_owners_ == 0) {
+    StopStatusThread();
+    if (ClosePort_) ClosePort_(handle_);
+  }
 }
 
 int32_t PortChannel::WriteChannel(const uint8_t* bytes, int32_t count) {

@@ -2,13 +2,16 @@
 // The service object's side of the port modules: the process-wide port table and
 // one PortChannel per registered port name, bound to the managing port module
 // (Vexlink) that is loaded from the path in the registry value mngdir.
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 
 #include "platform/dynlib.h"
 #include "platform/registry.h"
+#include "platform/sync.h"
 #include "ports/common/port_contract.h"
 
 namespace qz381::so {
@@ -39,6 +42,8 @@ class PortChannel {
   int32_t handle() const { return handle_; }
   void SetStatusSink(CPOSPrinter* sink) { sink_ = sink; }
   CPOSPrinter* status_sink() const { return sink_; }
+  // Polling interval of the port status thread while open (80 ms).
+  void SetPollIntervalForTest(uint32_t ms) { poll_ms_ = ms; }
 
  private:
   friend int32_t RegisterPort(const std::string&, const std::string&, uint8_t, platform::Registry&);
@@ -57,10 +62,19 @@ class PortChannel {
   ports::managing_form::IsPowerStateFn IsPowerState_ = nullptr;
   ports::managing_form::GetASBStateFn GetASBState_ = nullptr;
 
-  CPOSPrinter* sink_ = nullptr;
+  void StatusThreadMain();
+  void StopStatusThread();
+
+  std::atomic<CPOSPrinter*> sink_{nullptr};
   int32_t handle_ = 0;
-  std::timed_mutex lock_;
-  uint8_t open_owners_ = 0;
+  // Recursive: the status thread holds it while the sink answers a power change
+  // with a command of its own.
+  std::recursive_timed_mutex lock_;
+  std::atomic<uint8_t> open_owners_{0};
+  std::atomic<bool> stop_{false};
+  platform::Event stop_event_{true, false};
+  std::thread status_thread_;
+  uint32_t poll_ms_ = 80;
 };
 
 // Returns the port handle, or 0 when the port is already registered for `owner`,

@@ -122,6 +122,14 @@ class CPOSPrinter final : public IDispatch {
   int32_t LoadDeviceEntry(const std::string& device_name);
   int32_t LoadProfile(const std::string& path);
 
+  // Status sink: called by the port status thread of the claimed port. Each does
+  // nothing while the device is disabled.
+  void OnAsbBlock(const uint8_t* block);
+  void OnCartridgeBlock(const uint8_t* block);
+  void OnPowerState(int32_t code);
+  // The status flags that stop output, as a result pair (0, 0 when output may go).
+  void StatusOutputCheck(int32_t* rc, int32_t* rce);
+
   // Event delivery: any thread.
   void PostEvent(std::unique_ptr<EventRecord> record);
   // Test seam: the delays the printer needs after claiming, enabling and turning
@@ -194,6 +202,7 @@ class CPOSPrinter final : public IDispatch {
   int32_t cartridge_notify_ = 0, rec_current_cartridge_ = 1;
   std::atomic<int32_t> rec_cartridge_state_{0x10000000};
   int32_t primary_cartridge_ = 0x10000000, second_cartridge_ = 0x10000000;
+  int32_t cartridge_extended_ = 0;
   std::atomic<int32_t> cover_open_{0}, rec_empty_{0}, rec_near_end_{0}, failure_code_{0};
   std::atomic<int32_t> last_cover_{-1}, last_paper_{-1}, last_power_{-1}, last_cartridge_{0};
   int32_t co_freeze_ = 0;
