@@ -24,7 +24,7 @@ enum class Form : uint8_t {
   kRealtime,       // DLE DC4: fn and two bytes, or fn 8 and seven bytes
 };
 
-struct Spec {
+struct Entry {
   std::array<uint8_t, 3> prefix;
   uint8_t prefix_length;
   Form form;
@@ -35,10 +35,10 @@ struct Spec {
 
 // GS ( x: every function of that family carries a 16-bit length, so unknown
 // letters still keep the stream in step.
-constexpr Spec kGsParenSpec{{kGs, '(', 0},      3, Form::kLength16, 0, Op::kExtended,
-                            "extended-function"};
+constexpr Entry kGsParenEntry{{kGs, '(', 0},      3, Form::kLength16, 0, Op::kExtended,
+                              "extended-function"};
 
-constexpr Spec kSpecs[] = {
+constexpr Entry kTable[] = {
     {{kEsc, kFf, 0}, 2, Form::kFixed, 0, Op::kPrintPage, "print-page"},
     {{kEsc, ' ', 0}, 2, Form::kFixed, 1, Op::kRightSpacing, "right-spacing"},
     {{kEsc, '!', 0}, 2, Form::kFixed, 1, Op::kPrintMode, "print-mode"},
@@ -199,10 +199,10 @@ bool CutTakesFeed(uint8_t m) {
 
 // Parameter bytes the command needs, given those received so far (some forms
 // decide their length from their first parameter).
-size_t ParamsNeeded(const Spec& spec, const std::vector<uint8_t>& params) {
-  switch (spec.form) {
+size_t ParamsNeeded(const Entry& entry, const std::vector<uint8_t>& params) {
+  switch (entry.form) {
     case Form::kFixed:
-      return spec.fixed;
+      return entry.fixed;
     case Form::kLength16:
       return 2;
     case Form::kLength32:
@@ -228,8 +228,8 @@ size_t ParamsNeeded(const Spec& spec, const std::vector<uint8_t>& params) {
 // Data bytes announced by complete parameters; kTerminatedData for data that
 // runs to a NUL.
 constexpr uint64_t kTerminatedData = ~uint64_t{0};
-uint64_t PayloadLength(const Spec& spec, const std::vector<uint8_t>& p) {
-  switch (spec.form) {
+uint64_t PayloadLength(const Entry& entry, const std::vector<uint8_t>& p) {
+  switch (entry.form) {
     case Form::kLength16:
       return Le16(&p[0]);
     case Form::kLength32:
@@ -251,17 +251,17 @@ uint64_t PayloadLength(const Spec& spec, const std::vector<uint8_t>& p) {
 
 // The longest NUL-terminated data a command may have before the printer gives
 // up waiting for the NUL.
-size_t TerminatedLimit(const Spec& spec) {
-  return spec.form == Form::kTerminated ? 32 : 255;
+size_t TerminatedLimit(const Entry& entry) {
+  return entry.form == Form::kTerminated ? 32 : 255;
 }
 
-const Spec* MatchSpec(std::span<const uint8_t> prefix, bool* need_more) {
+const Entry* MatchEntry(std::span<const uint8_t> prefix, bool* need_more) {
   *need_more = false;
   if (prefix.size() >= 2 && prefix[0] == kGs && prefix[1] == '(') {
     if (prefix.size() < 3) *need_more = true;
-    return prefix.size() < 3 ? nullptr : &kGsParenSpec;
+    return prefix.size() < 3 ? nullptr : &kGsParenEntry;
   }
-  for (const Spec& s : kSpecs) {
+  for (const Entry& s : kTable) {
     bool match = true;
     for (size_t i = 0; i < prefix.size() && i < s.prefix_length; ++i) {
       if (s.prefix[i] != prefix[i]) match = false;
@@ -391,7 +391,7 @@ std::string FormatJournalLine(const Command& c) {
   std::string_view data = c.data;
   std::string what;
   // Find the table's wording for the command (GS ( x has its own).
-  for (const Spec& s : kSpecs) {
+  for (const Entry& s : kTable) {
     if (s.op == c.op) {
       what = s.what;
       break;
@@ -557,7 +557,7 @@ void CommandParser::StartCommand(uint8_t byte) {
     default:
       if (IsPrefix(byte)) {
         header_.assign(1, byte);
-        spec_ = nullptr;
+        entry_ = nullptr;
         phase_ = Phase::kHeader;
         return;
       }
@@ -569,12 +569,12 @@ void CommandParser::StartCommand(uint8_t byte) {
 }
 
 void CommandParser::HeaderByte(uint8_t byte) {
-  if (spec_ == nullptr) {
+  if (entry_ == nullptr) {
     header_.push_back(byte);
     bool need_more = false;
-    const Spec* spec = MatchSpec(header_, &need_more);
-    if (spec == nullptr && need_more) return;
-    if (spec == nullptr) {
+    const Entry* entry = MatchEntry(header_, &need_more);
+    if (entry == nullptr && need_more) return;
+    if (entry == nullptr) {
       // An unknown function. When the byte that made it unknown is itself a
       // control byte, it is more likely the start of the next command than a
       // parameter: leave it to be parsed again.
@@ -588,21 +588,21 @@ void CommandParser::HeaderByte(uint8_t byte) {
       FeedByte(byte);
       return;
     }
-    spec_ = spec;
+    entry_ = entry;
     prefix_length_ = header_.size();
     current_ = Command{};
-    current_.op = spec == &kGsParenSpec ? ParenOp(header_[2]) : spec->op;
+    current_.op = entry == &kGsParenEntry ? ParenOp(header_[2]) : entry->op;
     current_.name = Mnemonic(header_);
   } else {
     current_.params.push_back(byte);
   }
-  const Spec& spec = *static_cast<const Spec*>(spec_);
-  if (current_.params.size() < ParamsNeeded(spec, current_.params)) return;
+  const Entry& entry = *static_cast<const Entry*>(entry_);
+  if (current_.params.size() < ParamsNeeded(entry, current_.params)) return;
 
-  const uint64_t length = PayloadLength(spec, current_.params);
+  const uint64_t length = PayloadLength(entry, current_.params);
   if (length == kTerminatedData) {
     phase_ = Phase::kTerminated;
-    terminated_limit_ = TerminatedLimit(spec);
+    terminated_limit_ = TerminatedLimit(entry);
     return;
   }
   current_.data_length = length;
@@ -617,7 +617,7 @@ void CommandParser::HeaderByte(uint8_t byte) {
 void CommandParser::EmitCurrent() {
   phase_ = Phase::kIdle;
   header_.clear();
-  spec_ = nullptr;
+  entry_ = nullptr;
   payload_remaining_ = 0;
   sink_(current_);
 }
@@ -636,7 +636,7 @@ void CommandParser::EmitText() {
 void CommandParser::EmitUnknown(std::string bytes) {
   phase_ = Phase::kIdle;
   header_.clear();
-  spec_ = nullptr;
+  entry_ = nullptr;
   Command unknown;
   unknown.op = Op::kUnknown;
   unknown.name = "UNKNOWN";
@@ -657,7 +657,7 @@ void CommandParser::Finish() {
       EmitText();
       return;
     case Phase::kHeader:
-      if (spec_ == nullptr) {
+      if (entry_ == nullptr) {
         // Not even the function byte arrived: the prefix is all there is.
         current_ = Command{};
         current_.op = Op::kIncomplete;

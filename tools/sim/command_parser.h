@@ -167,7 +167,7 @@ class CommandParser {
   Phase phase_ = Phase::kIdle;
   std::string text_;
   std::vector<uint8_t> header_;  // prefix and parameters of the current command
-  const void* spec_ = nullptr;   // the matched table entry
+  const void* entry_ = nullptr;  // the matched table entry
   size_t prefix_length_ = 0;
   Command current_;
   uint64_t payload_remaining_ = 0;
