@@ -83,11 +83,8 @@ bool CPOSPrinter::StatusStillCurrent(int32_t code) {
     case 47:
     case 48:
       return code == last_cartridge_;
-    case PTR_SUE_IDLE: {
-      bool deliver = flag_when_idle_ != 0;
-      flag_when_idle_ = 0;
-      return deliver;
-    }
+    case PTR_SUE_IDLE:
+      return queue_->TakeFlagWhenIdle();
     case OPOS_PS_ONLINE:
     case OPOS_PS_OFF_OFFLINE:
       return code == power_state_;
@@ -163,15 +160,6 @@ void CPOSPrinter::DeliverEvent(EventRecord& r) {
     default:
       platform::Trace("event: unknown record kind %d dropped", r.kind);
       break;
-  }
-}
-
-// The output thread takes queued jobs; until the output queue exists it only
-// waits for its stop signal.
-void CPOSPrinter::OutputThreadMain() {
-  platform::Event* wake[] = {stop_event_.get(), work_.get()};
-  while (!stop_) {
-    if (platform::WaitAny(wake, platform::kInfinite) == 1) work_->Reset();
   }
 }
 

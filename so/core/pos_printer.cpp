@@ -11,7 +11,9 @@ namespace qz381::so {
 
 using namespace qz381::opos;
 
-CPOSPrinter::CPOSPrinter(platform::Registry& registry) : registry_(registry) {
+CPOSPrinter::CPOSPrinter(platform::Registry& registry)
+    : registry_(registry),
+      queue_(std::make_unique<output::OutputQueue>(static_cast<output::OutputDevice&>(*this))) {
   ServerLock();
   out_.trace = [](std::string_view line) {
     platform::Trace("%.*s", static_cast<int>(line.size()), line.data());
@@ -132,7 +134,6 @@ int32_t CPOSPrinter::OpenService(const std::string& /*device_class*/,
   thread_ended_ = std::make_unique<platform::Event>(true, false);
   so_gate_ = std::make_unique<platform::Event>(true, true);
   co_gate_ = std::make_unique<platform::Event>(true, true);
-  work_ = std::make_unique<platform::Event>(true, false);
   stop_event_ = std::make_unique<platform::Event>(true, false);
   delivered_ = std::make_unique<platform::Event>(true, false);
   stop_ = false;
@@ -145,7 +146,7 @@ int32_t CPOSPrinter::OpenService(const std::string& /*device_class*/,
     return Fail(OPOS_E_FAILURE);
   }
   event_thread_ = std::thread([this] { EventThreadMain(); });
-  output_thread_ = std::thread([this] { OutputThreadMain(); });
+  queue_->Start();
   return result_code_;
 }
 
@@ -185,7 +186,7 @@ int32_t CPOSPrinter::Close() {
     // hang; a thread is never killed.
     uint32_t start = platform::TickCount();
     if (event_thread_.joinable()) event_thread_.join();
-    if (output_thread_.joinable()) output_thread_.join();
+    queue_->Stop();
     uint32_t took = platform::TickCount() - start;
     if (took > 2000) platform::Trace("Close: threads took %u ms to end", took);
     {
@@ -256,7 +257,7 @@ int32_t CPOSPrinter::ReleaseDevice() {
   if (!claimed_) return Fail(OPOS_E_ILLEGAL);
   if (device_enabled_) SetDeviceEnabled(0);
   claimed_ = 0;
-  ClearOutput();
+  queue_->ClearOutput();
   {
     std::lock_guard<std::mutex> guard(state_mutex_);
     if (queue_not_empty_) queue_not_empty_->Reset();

@@ -17,6 +17,7 @@
 #include "ports/common/port_contract.h"
 #include "so/core/event_record.h"
 #include "so/output/device_settings.h"
+#include "so/output/output_queue.h"
 
 namespace qz381::so {
 
@@ -58,10 +59,9 @@ struct PageModeState {
   int32_t area[4] = {0, 0, 0, 0};       // x, y, width, height in map-mode units
   int32_t area_dots[4] = {0, 0, 0, 0};  // the same in dots
   std::string PageModeArea, PageModePrintArea;
-  bool header_changed = false;
 };
 
-class CPOSPrinter final : public IDispatch {
+class CPOSPrinter final : public IDispatch, private output::OutputDevice {
  public:
   // The registry the device entry and the module location come from.
   explicit CPOSPrinter(platform::Registry& registry = platform::DefaultRegistry());
@@ -139,6 +139,9 @@ class CPOSPrinter final : public IDispatch {
   // cover event is still current when its turn comes.
   void SetLastCoverStatusForTest(int32_t code) { last_cover_ = code; }
 
+  // Test seams of the output queue (confirmation limit, pause before a retry).
+  output::OutputQueue& output_queue() { return *queue_; }
+
   const ports::DeviceOption& device_option() const { return option_; }
   const output::DeviceSettings& output_settings() const { return out_; }
   const LineMetrics& metrics() const { return metrics_; }
@@ -157,7 +160,30 @@ class CPOSPrinter final : public IDispatch {
   void ApplyPageModePrintArea(const std::string& text);
   // Event delivery.
   void EventThreadMain();
-  void OutputThreadMain();
+  // Print data through BinaryConversion and the translation, as one string.
+  std::string Translate(std::string data, int32_t* translation_result = nullptr);
+  int32_t Submit(bool async, std::vector<std::string> list);
+
+  // output::OutputDevice
+  bool Claimed() override { return claimed_ != 0; }
+  bool AsyncMode() override { return async_mode_ != 0; }
+  int32_t PrinterType() override { return out_.Type; }
+  std::string PortName() override { return std::string(ports::PortNameOf(option_)); }
+  uint32_t ChunkSize() override { return option_.outputBufferSize; }
+  std::string BuildPrologue() override;
+  std::string PageModeHeader() override;
+  output::ResultPair StatusCheck() override;
+  void ResetRotation() override;
+  bool LockPort(int32_t timeout_ms) override;
+  void UnlockPort() override;
+  int32_t WritePortBytes(const uint8_t* bytes, int32_t count) override;
+  int32_t ReadPortBytes(uint8_t* buffer, int32_t count, uint32_t timeout_ms) override;
+  void ClearPort() override;
+  void SetState(int32_t state) override;
+  void PostOutputComplete(int32_t output_id) override;
+  void PostError(int32_t rc, int32_t rce, int32_t locus, int32_t response) override;
+  void PostIdle() override;
+  bool WaitErrorResponse(platform::Event& stop, int32_t* response) override;
   bool OnEventWindowMessage(const platform::Message& message);
   void DeliverEvent(EventRecord& record);
   bool StatusStillCurrent(int32_t code);
@@ -195,9 +221,7 @@ class CPOSPrinter final : public IDispatch {
   int32_t freeze_events_ = 0, power_notify_ = 0;
   std::atomic<int32_t> power_state_{2000};
   int32_t state_ = 1;  // guarded by state_mutex_
-  int32_t async_mode_ = 0, output_id_ = 0, error_level_ = 1, error_station_ = 0;
-  std::string error_string_;
-  int32_t flag_when_idle_ = 0;
+  std::atomic<int32_t> async_mode_{0};
   int32_t rec_letter_quality_ = 0, rotate_special_ = 0;
   int32_t cartridge_notify_ = 0, rec_current_cartridge_ = 1;
   std::atomic<int32_t> rec_cartridge_state_{0x10000000};
@@ -221,11 +245,15 @@ class CPOSPrinter final : public IDispatch {
   std::unique_ptr<EventRecord> in_delivery_;  // the record whose message is on its way
   uint64_t delivery_seq_ = 0;
   std::unique_ptr<platform::Event> queue_not_empty_, thread_ended_, so_gate_, co_gate_, response_,
-      work_, stop_event_, delivered_;
+      stop_event_, delivered_;
   std::atomic<bool> stop_{false};
   int32_t error_response_ = 0;
   std::unique_ptr<platform::MessageWindow> window_;
-  std::thread event_thread_, output_thread_;
+  std::thread event_thread_;
+  // Guards the output settings (out_): the application's thread translates and
+  // changes properties while the output thread builds prologues.
+  std::mutex settings_mutex_;
+  std::unique_ptr<output::OutputQueue> queue_;
   uint32_t settle_ms_ = 500;
 };
 

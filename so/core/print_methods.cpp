@@ -1,78 +1,258 @@
-// The output methods. Until the output queue is in place they check the device
-// state as every device method does and then refuse with a trace line, so an
-// application learns at once that nothing was printed.
+// The printing methods: each checks the device state and its arguments, turns its
+// data into printer commands and hands them to the output queue.
+#include <cstdio>
+
 #include "common/opos.h"
 #include "platform/trace.h"
+#include "so/core/port_channel.h"
 #include "so/core/pos_printer.h"
+#include "so/output/binary_conversion.h"
+#include "so/output/translate.h"
 
 namespace qz381::so {
 
 using namespace qz381::opos;
 
 namespace {
+constexpr int32_t kClaimedEnabled = 3;
+constexpr int32_t kClaimedEnabledIdle = 7;
+constexpr int32_t PTR_TP_TRANSACTION = 11;
+}  // namespace
+
+std::string CPOSPrinter::Translate(std::string data, int32_t* translation_result) {
+  output::ApplyBinaryConversion(data, binary_conversion_);
+  std::string bytes;
+  std::lock_guard<std::mutex> settings(settings_mutex_);
+  int32_t rc = output::TranslatePrintData(out_, data, bytes);
+  if (translation_result) *translation_result = rc;
+  return bytes;
+}
+
+int32_t CPOSPrinter::Submit(bool async, std::vector<std::string> list) {
+  output::ResultPair r = queue_->SubmitOutput(async, std::move(list));
+  return Fail(r.result, r.extended);
+}
+
+int32_t CPOSPrinter::PrintNormal(int32_t station, const std::string& data) {
+  if (!CheckState(kClaimedEnabledIdle)) return result_code_;
+  if (station != PTR_S_RECEIPT) return Fail(OPOS_E_ILLEGAL);
+  return Submit(async_mode_ != 0, {Translate(data)});
+}
+
+int32_t CPOSPrinter::PrintImmediate(int32_t station, const std::string& data) {
+  if (!CheckState(kClaimedEnabled)) return result_code_;
+  if (station != PTR_S_RECEIPT) return Fail(OPOS_E_ILLEGAL);
+  return Submit(false, {Translate(data)});
+}
+
+int32_t CPOSPrinter::PrintTwoNormal(int32_t, const std::string&, const std::string&) {
+  return Fail(OPOS_E_ILLEGAL);  // no second station
+}
+
+int32_t CPOSPrinter::CutPaper(int32_t percentage) {
+  if (!CheckState(kClaimedEnabledIdle)) return result_code_;
+  if (percentage < 0 || percentage > 100 || out_.CapRecPapercut == 0) return Fail(OPOS_E_ILLEGAL);
+  char sequence[16];
+  std::snprintf(sequence, sizeof sequence, "\x1B|%dP", static_cast<int>(percentage));
+  std::string bytes;
+  {
+    std::lock_guard<std::mutex> settings(settings_mutex_);
+    output::TranslatePrintData(out_, sequence, bytes);
+  }
+  return Submit(async_mode_ != 0, {std::move(bytes)});
+}
+
+int32_t CPOSPrinter::RotatePrint(int32_t station, int32_t rotation) {
+  if (!CheckState(kClaimedEnabledIdle)) return result_code_;
+  if (station != PTR_S_RECEIPT ||
+      (rotation != 1 && rotation != 257 && rotation != 258 && rotation != 259))
+    return Fail(OPOS_E_ILLEGAL);
+  std::lock_guard<std::mutex> settings(settings_mutex_);
+  out_.rotation = rotation;
+  out_.PendingSettings |= output::kPendingRotation;
+  return Fail(OPOS_SUCCESS);
+}
+
+int32_t CPOSPrinter::TransactionPrint(int32_t station, int32_t control) {
+  if (!CheckState(kClaimedEnabledIdle)) return result_code_;
+  if (station != PTR_S_RECEIPT) return Fail(OPOS_E_ILLEGAL);
+  if (control == PTR_TP_TRANSACTION) {
+    queue_->BeginTransaction();
+    return Fail(OPOS_SUCCESS);
+  }
+  if (!queue_->InTransaction()) return Fail(OPOS_E_ILLEGAL);
+  output::ResultPair r = queue_->EndTransaction(async_mode_ != 0);
+  return Fail(r.result, r.extended);
+}
+
+int32_t CPOSPrinter::ValidateData(int32_t, const std::string& data) {
+  if (!CheckState(kClaimedEnabled)) return result_code_;
+  std::string converted = data;
+  output::ApplyBinaryConversion(converted, binary_conversion_);
+  // Checked on a copy: validating must not consume pending settings or change
+  // the character size that later output relies on.
+  output::SharedOutputState scratch_shared;
+  output::DeviceSettings scratch;
+  {
+    std::lock_guard<std::mutex> settings(settings_mutex_);
+    scratch = out_;
+    scratch_shared.SetUnits(out_.shared->Units());
+    scratch_shared.SetCharacterSize(out_.shared->CharacterSize());
+  }
+  scratch.shared = &scratch_shared;
+  scratch.trace = nullptr;
+  std::string bytes;
+  return Fail(output::TranslatePrintData(scratch, converted, bytes));
+}
+
+int32_t CPOSPrinter::SetLogo(int32_t location, const std::string& data) {
+  if (!CheckState(kClaimedEnabled)) return result_code_;
+  if (location != 1 && location != 2) return Fail(OPOS_E_ILLEGAL);
+  std::string bytes = data;
+  output::ApplyBinaryConversion(bytes, binary_conversion_);
+  std::lock_guard<std::mutex> settings(settings_mutex_);
+  (location == 1 ? out_.top_logo : out_.bottom_logo) = std::move(bytes);
+  return Fail(OPOS_SUCCESS);
+}
+
+int32_t CPOSPrinter::pageModePrint(int32_t control) {
+  if (!CheckState(kClaimedEnabled)) return result_code_;
+  if (page_.PageModeStation != PTR_S_RECEIPT || caps_.CapRecPageMode == 0 || control < 1 ||
+      control > 4)
+    return Fail(OPOS_E_ILLEGAL);
+  switch (control) {
+    case 1:
+      queue_->EnterPageMode();
+      return Fail(OPOS_SUCCESS);
+    case 2:
+    case 3: {
+      // A page that did not print is reported, not answered with success.
+      output::ResultPair r = queue_->PrintPage(control == 2);
+      return Fail(r.result, r.extended);
+    }
+    default:
+      queue_->CancelPageMode();
+      return Fail(OPOS_SUCCESS);
+  }
+}
+
+int32_t CPOSPrinter::ClearPrintArea() {
+  if (!CheckState(kClaimedEnabled)) return result_code_;
+  {
+    std::lock_guard<std::mutex> settings(settings_mutex_);
+    ApplyPageModePrintArea("0,0" + page_.PageModeArea);
+  }
+  return pageModePrint(4);
+}
+
+int32_t CPOSPrinter::ClearOutput() {
+  if (!CheckState(kClaimedEnabled)) return result_code_;
+  queue_->ClearOutput();
+  return Fail(OPOS_SUCCESS);
+}
+
+// Health check, DirectIO, barcodes and bitmaps come with their own commands.
+namespace {
 int32_t NotAvailable(const char* method) {
-  platform::Trace("%s: output is not available in this build", method);
+  platform::Trace("%s: not available in this build", method);
   return OPOS_E_FAILURE;
 }
 }  // namespace
 
-#define QZ381_OUTPUT_METHOD(name)          \
-  if (!CheckState(3)) return result_code_; \
-  return Fail(NotAvailable(name))
-
 int32_t CPOSPrinter::CheckHealth(int32_t) {
-  QZ381_OUTPUT_METHOD("CheckHealth");
+  if (!CheckState(kClaimedEnabled)) return result_code_;
+  return Fail(NotAvailable("CheckHealth"));
 }
 int32_t CPOSPrinter::DirectIO(int32_t, int32_t*, std::string*) {
-  QZ381_OUTPUT_METHOD("DirectIO");
-}
-int32_t CPOSPrinter::CutPaper(int32_t) {
-  QZ381_OUTPUT_METHOD("CutPaper");
+  if (!CheckState(kClaimedEnabled)) return result_code_;
+  return Fail(NotAvailable("DirectIO"));
 }
 int32_t CPOSPrinter::PrintBarCode(int32_t, const std::string&, int32_t, int32_t, int32_t, int32_t,
                                   int32_t) {
-  QZ381_OUTPUT_METHOD("PrintBarCode");
+  if (!CheckState(kClaimedEnabledIdle)) return result_code_;
+  return Fail(NotAvailable("PrintBarCode"));
 }
 int32_t CPOSPrinter::PrintBitmap(int32_t, const std::string&, int32_t, int32_t) {
-  QZ381_OUTPUT_METHOD("PrintBitmap");
-}
-int32_t CPOSPrinter::PrintImmediate(int32_t, const std::string&) {
-  QZ381_OUTPUT_METHOD("PrintImmediate");
-}
-int32_t CPOSPrinter::PrintNormal(int32_t, const std::string&) {
-  QZ381_OUTPUT_METHOD("PrintNormal");
-}
-int32_t CPOSPrinter::PrintTwoNormal(int32_t, const std::string&, const std::string&) {
-  QZ381_OUTPUT_METHOD("PrintTwoNormal");
-}
-int32_t CPOSPrinter::RotatePrint(int32_t, int32_t) {
-  QZ381_OUTPUT_METHOD("RotatePrint");
+  if (!CheckState(kClaimedEnabledIdle)) return result_code_;
+  return Fail(NotAvailable("PrintBitmap"));
 }
 int32_t CPOSPrinter::SetBitmap(int32_t, int32_t, const std::string&, int32_t, int32_t) {
-  QZ381_OUTPUT_METHOD("SetBitmap");
-}
-int32_t CPOSPrinter::SetLogo(int32_t, const std::string&) {
-  QZ381_OUTPUT_METHOD("SetLogo");
-}
-int32_t CPOSPrinter::TransactionPrint(int32_t, int32_t) {
-  QZ381_OUTPUT_METHOD("TransactionPrint");
-}
-int32_t CPOSPrinter::ValidateData(int32_t, const std::string&) {
-  QZ381_OUTPUT_METHOD("ValidateData");
-}
-int32_t CPOSPrinter::ClearPrintArea() {
-  QZ381_OUTPUT_METHOD("ClearPrintArea");
-}
-int32_t CPOSPrinter::pageModePrint(int32_t) {
-  QZ381_OUTPUT_METHOD("pageModePrint");
+  if (!CheckState(kClaimedEnabled)) return result_code_;
+  return Fail(NotAvailable("SetBitmap"));
 }
 
-#undef QZ381_OUTPUT_METHOD
+// --- the output queue's view of this device --------------------------------
 
-// Nothing is queued yet, so there is nothing to discard.
-int32_t CPOSPrinter::ClearOutput() {
-  if (!CheckState(1)) return result_code_;
-  return Fail(OPOS_SUCCESS);
+std::string CPOSPrinter::BuildPrologue() {
+  std::lock_guard<std::mutex> settings(settings_mutex_);
+  return output::BuildModePrologue(out_);
+}
+
+std::string CPOSPrinter::PageModeHeader() {
+  std::string header = "\x1B\x4C\x1B\x54";
+  header.push_back(static_cast<char>(page_.PageModePrintDirection - 1));
+  return header;
+}
+
+output::ResultPair CPOSPrinter::StatusCheck() {
+  output::ResultPair r;
+  StatusOutputCheck(&r.result, &r.extended);
+  return r;
+}
+
+void CPOSPrinter::ResetRotation() {
+  std::lock_guard<std::mutex> settings(settings_mutex_);
+  out_.rotation = 1;
+  out_.PendingSettings |= output::kPendingRotation;
+}
+
+bool CPOSPrinter::LockPort(int32_t timeout_ms) {
+  PortChannel* channel = FindChannel(port_handle_);
+  return channel && channel->LockChannel(timeout_ms);
+}
+
+void CPOSPrinter::UnlockPort() {
+  if (PortChannel* channel = FindChannel(port_handle_)) channel->UnlockChannel();
+}
+
+int32_t CPOSPrinter::WritePortBytes(const uint8_t* bytes, int32_t count) {
+  PortChannel* channel = FindChannel(port_handle_);
+  return channel ? channel->WriteChannel(bytes, count) : 0;
+}
+
+int32_t CPOSPrinter::ReadPortBytes(uint8_t* buffer, int32_t count, uint32_t timeout_ms) {
+  PortChannel* channel = FindChannel(port_handle_);
+  return channel ? channel->ReadChannel(buffer, count, timeout_ms) : 0;
+}
+
+void CPOSPrinter::ClearPort() {
+  if (PortChannel* channel = FindChannel(port_handle_)) channel->ClearChannel();
+}
+
+void CPOSPrinter::SetState(int32_t state) {
+  std::lock_guard<std::mutex> guard(state_mutex_);
+  if (state_ != OPOS_S_CLOSED) state_ = state;
+}
+
+void CPOSPrinter::PostOutputComplete(int32_t output_id) {
+  PostEvent(EventRecord::OutputComplete(output_id));
+}
+
+void CPOSPrinter::PostError(int32_t rc, int32_t rce, int32_t locus, int32_t response) {
+  if (response_) response_->Reset();
+  PostEvent(EventRecord::Error(rc, rce, locus, response));
+}
+
+void CPOSPrinter::PostIdle() {
+  PostEvent(EventRecord::StatusUpdate(PTR_SUE_IDLE));
+}
+
+bool CPOSPrinter::WaitErrorResponse(platform::Event& stop, int32_t* response) {
+  platform::Event* wake[] = {response_.get(), &stop};
+  if (platform::WaitAny(wake, platform::kInfinite) != 0) return false;
+  std::lock_guard<std::mutex> guard(state_mutex_);
+  *response = error_response_;
+  return true;
 }
 
 }  // namespace qz381::so

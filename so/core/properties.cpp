@@ -22,7 +22,7 @@ int32_t CPOSPrinter::GetPropertyNumber(int32_t index) {
     case 4:
       return freeze_events_;
     case 5:
-      return output_id_;
+      return queue_->OutputID();
     case 6:
       return result_code_;
     case 7:
@@ -56,9 +56,9 @@ int32_t CPOSPrinter::GetPropertyNumber(int32_t index) {
     case 8003:
       return cover_open_;
     case 8004:
-      return error_station_;
+      return queue_->ErrorStation();
     case 8005:
-      return flag_when_idle_;
+      return queue_->FlagWhenIdle() ? 1 : 0;
     case 8013:
       return out_.MapMode;
     case 8014:
@@ -82,7 +82,7 @@ int32_t CPOSPrinter::GetPropertyNumber(int32_t index) {
     case 8023:
       return metrics_.RecSidewaysMaxLines;
     case 8035:
-      return error_level_;
+      return queue_->ErrorLevel();
     case 8036:
       return rotate_special_;
     case 8037:
@@ -179,7 +179,7 @@ std::string CPOSPrinter::GetPropertyString(int32_t index) {
     case 1008003:
       return RecLineCharsList_;
     case 1008005:
-      return error_string_;
+      return queue_->ErrorString();
     case 1008006:
       return FontTypefaceList_;
     case 1008007:
@@ -242,17 +242,19 @@ void CPOSPrinter::ApplyPageModePrintArea(const std::string& text) {
     page_.area_dots[i] = to_dots(values[i]);
   }
   page_.PageModePrintArea = text;
-  page_.header_changed = true;
+  queue_->PageHeaderNeeded();
   result_code_ = OPOS_SUCCESS;
 }
 
 void CPOSPrinter::SetPropertyNumber(int32_t index, int32_t number) {
   result_code_extended_ = 0;
+  if (index == 3) {
+    SetDeviceEnabled(number);  // waits for the printer: must not hold the settings
+    return;
+  }
+  std::lock_guard<std::mutex> settings(settings_mutex_);
   const output::UnitTables units = out_.shared->Units();
   switch (index) {
-    case 3:
-      SetDeviceEnabled(number);
-      return;
     case 4:
       SetFreezeEvents(number);
       result_code_ = OPOS_SUCCESS;
@@ -279,7 +281,7 @@ void CPOSPrinter::SetPropertyNumber(int32_t index, int32_t number) {
       result_code_ = OPOS_SUCCESS;
       return;
     case 8005:
-      flag_when_idle_ = number;
+      queue_->SetFlagWhenIdle(number != 0);
       result_code_ = OPOS_SUCCESS;
       return;
     case 8013:
@@ -342,14 +344,14 @@ void CPOSPrinter::SetPropertyNumber(int32_t index, int32_t number) {
         page_.PageModeVerticalPosition = number;
         page_.vertical_dots = dots;
       }
-      page_.header_changed = true;
+      queue_->PageHeaderNeeded();
       result_code_ = OPOS_SUCCESS;
       return;
     }
     case 8048:
       if (number < 1 || number > 4) break;
       page_.PageModePrintDirection = number;
-      page_.header_changed = true;
+      queue_->PageHeaderNeeded();
       result_code_ = OPOS_SUCCESS;
       return;
     case 8049:
@@ -364,6 +366,7 @@ void CPOSPrinter::SetPropertyNumber(int32_t index, int32_t number) {
 }
 
 void CPOSPrinter::SetPropertyString(int32_t index, const std::string& text) {
+  std::lock_guard<std::mutex> settings(settings_mutex_);
   result_code_ = OPOS_SUCCESS;
   if (index == 1008012) {
     ApplyPageModePrintArea(text);

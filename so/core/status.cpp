@@ -102,6 +102,7 @@ void CPOSPrinter::OnPowerState(int32_t code) {
         channel->UnlockChannel();
       }
       // A printer that was off has forgotten everything it was told.
+      std::lock_guard<std::mutex> settings(settings_mutex_);
       out_.PendingSettings = output::kPendingAll;
     }
   }

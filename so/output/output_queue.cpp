@@ -1,0 +1,452 @@
+#include "so/output/output_queue.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "platform/trace.h"
+
+namespace qz381::output {
+
+namespace {
+
+constexpr int32_t kSuccess = 0;
+constexpr int32_t kFailure = 111;
+constexpr int32_t kTimeout = 112;
+constexpr int32_t kExtended = 114;
+constexpr int32_t kShortWrite = 410;
+constexpr int32_t kCoverOpen = 201;
+constexpr int32_t kPaperEmpty = 203;
+constexpr int32_t kStateIdle = 2, kStateBusy = 3, kStateError = 4;
+constexpr int32_t kLocusOutput = 1;
+constexpr int32_t kRetry = 11, kClear = 12;
+constexpr uint8_t kStatusRequest[] = {0x10, 0x04, 0x03};
+
+bool StartsWith(std::string_view s, std::string_view p) {
+  return s.substr(0, p.size()) == p;
+}
+
+const char* ResultName(int32_t rc, int32_t rce) {
+  switch (rc) {
+    case 0:
+      return "Success";
+    case 101:
+      return "Closed";
+    case 102:
+      return "Claimed";
+    case 103:
+      return "Notclaimed";
+    case 104:
+      return "Noservice";
+    case 105:
+      return "Disabled";
+    case 106:
+      return "Illegal";
+    case 107:
+      return "Nohardware";
+    case 108:
+      return "Offline";
+    case 109:
+      return "Noexist";
+    case 110:
+      return "Exists";
+    case 111:
+      return rce == 401   ? "Unrecoverable failure"
+             : rce == 402 ? "Knife cut failure"
+             : rce == 403 ? "Mechanical failure"
+                          : "Failure";
+    case 112:
+      return "Timeout";
+    case 113:
+      return "Busy";
+    case 114:
+      switch (rce) {
+        case 201:
+          return "Cover Open";
+        case 203:
+          return "Paper Empty";
+        case 211:
+          return "Cartridge Removed";
+        case 212:
+          return "Cartridge Empty";
+        case 213:
+          return "Head Cleaning";
+        default:
+          return "Extended Error";
+      }
+    default:
+      return "Unknown error value";
+  }
+}
+
+}  // namespace
+
+std::string ErrorText(int32_t result, int32_t extended) {
+  char buf[96];
+  std::snprintf(buf, sizeof buf, "%s (%d/%d)", ResultName(result, extended), result, extended);
+  return buf;
+}
+
+OutputQueue::OutputQueue(OutputDevice& device) : device_(device) {}
+
+OutputQueue::~OutputQueue() {
+  Stop();
+}
+
+void OutputQueue::Start() {
+  if (thread_.joinable()) return;
+  stop_.Reset();
+  thread_ = std::thread([this] { ThreadMain(); });
+}
+
+void OutputQueue::Stop() {
+  stop_.Set();
+  if (thread_.joinable()) thread_.join();
+}
+
+bool OutputQueue::SleepUnlessStopped(uint32_t ms) {
+  return !stop_.Wait(ms);
+}
+
+ResultPair OutputQueue::SubmitOutput(bool async, std::vector<std::string> list) {
+  {
+    // The buffers are also emptied by the output thread (an error answered with
+    // clear), so routing happens under the output lock; sending does not.
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    if (page_mode_active_) {
+      if (header_needed_ && page_.empty()) {
+        page_.push_back(device_.PageModeHeader());
+        header_needed_ = false;
+      }
+      for (auto& s : list) page_.push_back(std::move(s));
+      return {};
+    }
+    if (in_transaction_) {
+      for (auto& s : list) transaction_.push_back(std::move(s));
+      return {};
+    }
+    if (async) {
+      auto job = std::make_unique<OutputJob>();
+      job->strings = std::move(list);
+      job->OutputID = ++output_id_;
+      pending_.push_back(std::move(job));
+      UpdateOutputState();
+      return {};
+    }
+  }
+  OutputJob job;
+  job.strings = std::move(list);
+  SendJob(false, job);
+  return {job.result, job.extended};
+}
+
+bool OutputQueue::SendJob(bool async, OutputJob& job) {
+  job.result = kSuccess;
+  job.extended = 0;
+  if (!device_.Claimed()) return true;
+  bool ok = WriteChecked(device_.BuildPrologue(), job);
+  if (!ok) return false;
+  const int32_t type = device_.PrinterType();
+  for (const std::string& s : job.strings) {
+    if (!s.empty() && !WriteChecked(s, job)) return false;
+    // The printer's input buffer is small; give it time to take each string.
+    if (type == 1 || type == 3)
+      platform::SleepMs(100);
+    else if (type == 2 && async)
+      platform::SleepMs(30);
+  }
+  return true;
+}
+
+bool OutputQueue::WriteChecked(std::string_view bytes, OutputJob& job) {
+  ResultPair pair;
+  bool may = CheckWritable(&pair);
+  job.result = pair.result;
+  job.extended = pair.extended;
+  if (!may) return false;
+  int32_t written = WritePort(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+  if (written < static_cast<int32_t>(bytes.size())) {
+    job.result = kFailure;
+    job.extended = kShortWrite;
+    return false;
+  }
+  return true;
+}
+
+int32_t OutputQueue::WritePort(const uint8_t* bytes, size_t length) {
+  if (!device_.Claimed()) return 0;
+  const uint32_t chunk_size = device_.ChunkSize();
+  if (chunk_size == 0) {
+    platform::Trace("WritePort: chunk size 0; nothing written");
+    return 0;
+  }
+  const size_t max_writes = length / chunk_size + 2;
+  const std::string port = device_.PortName();
+  device_.LockPort(-1);
+  size_t total = 0;
+  if (port.size() <= 2) {
+    total = static_cast<size_t>(
+        std::max<int32_t>(0, device_.WritePortBytes(bytes, static_cast<int32_t>(length))));
+  } else {
+    int retries = 5;
+    size_t writes = 0;
+    while (total < length) {
+      size_t chunk = std::min<size_t>(chunk_size, length - total);
+      int32_t n = device_.WritePortBytes(bytes + total, static_cast<int32_t>(chunk));
+      if (n < 0) n = 0;
+      total += static_cast<size_t>(n);
+      ++writes;
+      if (static_cast<size_t>(n) < chunk) {
+        --retries;
+        platform::Trace("EEEEWrite Error PreSize :%d, ResultSize :%d", static_cast<int>(chunk), n);
+      }
+      if (retries == 0) {
+        platform::Trace(
+            "Write ERror *************************************************---->Fail \n");
+        break;
+      }
+      if (writes >= max_writes) break;
+    }
+  }
+  device_.UnlockPort();
+  return static_cast<int32_t>(total);
+}
+
+bool OutputQueue::CheckWritable(ResultPair* pair) {
+  *pair = device_.StatusCheck();
+  const std::string port = device_.PortName();
+  if (port.find("Eth") != std::string::npos) return true;
+  if (pair->extended == kCoverOpen || pair->extended == kPaperEmpty || device_.AsyncMode())
+    return pair->result == kSuccess;
+  return StartsWith(port, "\\") || pair->result == kSuccess;
+}
+
+bool OutputQueue::WaitPrinterReady(OutputJob& job, uint32_t limit_ms, bool no_repeat) {
+  ResultPair pair;
+  bool may = CheckWritable(&pair);
+  job.result = pair.result;
+  job.extended = pair.extended;
+  if (!may) return false;
+  const uint32_t repeat_ms = device_.PrinterType() == 1 ? 300000 : 3000;
+  device_.ClearPort();
+  if (WritePort(kStatusRequest, sizeof kStatusRequest) < 3) {
+    job.result = kTimeout;
+    return false;
+  }
+  const uint32_t start = platform::TickCount();
+  uint32_t last_request = start;
+  while (device_.Claimed()) {
+    // Close ends the wait within one read period.
+    if (stop_.IsSet()) return false;
+    uint8_t reply = 0;
+    if (device_.ReadPortBytes(&reply, 1, 1000) == 1) return true;
+    if (!CheckWritable(&pair)) {
+      job.result = kTimeout;
+      job.extended = pair.extended;
+      return false;
+    }
+    const uint32_t now = platform::TickCount();
+    if (now - start > limit_ms) {
+      job.result = kTimeout;
+      job.extended = 0;
+      return false;
+    }
+    if (!no_repeat && now - last_request > repeat_ms) {
+      device_.ClearPort();
+      WritePort(kStatusRequest, sizeof kStatusRequest);
+      last_request = now;
+    }
+  }
+  return true;  // released meanwhile
+}
+
+void OutputQueue::UpdateOutputState() {
+  if (!pending_.empty() || !sent_.empty()) {
+    device_.SetState(error_level_ == 1 ? kStateBusy : kStateError);
+    work_.Set();
+    return;
+  }
+  device_.SetState(kStateIdle);
+  work_.Reset();
+  if (flag_when_idle_) {
+    flag_when_idle_ = false;
+    device_.PostIdle();
+  }
+}
+
+void OutputQueue::ClearQueuesLocked() {
+  cleared_ = true;
+  pending_.clear();
+  sent_.clear();
+  UpdateOutputState();
+}
+
+void OutputQueue::ClearOutput() {
+  {
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    ClearQueuesLocked();
+    in_transaction_ = false;
+    transaction_.clear();
+  }
+  device_.ResetRotation();
+}
+
+void OutputQueue::BeginTransaction() {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  if (in_transaction_) return;
+  in_transaction_ = true;
+  transaction_.clear();
+}
+
+bool OutputQueue::InTransaction() const {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  return in_transaction_;
+}
+
+ResultPair OutputQueue::EndTransaction(bool async) {
+  std::vector<std::string> list;
+  {
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    in_transaction_ = false;
+    list = std::move(transaction_);
+    transaction_.clear();
+  }
+  if (list.empty()) return {};
+  return SubmitOutput(async, std::move(list));
+}
+
+void OutputQueue::EnterPageMode() {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  page_mode_active_ = true;
+  header_needed_ = true;
+}
+
+bool OutputQueue::PageModeActive() const {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  return page_mode_active_;
+}
+
+void OutputQueue::PageHeaderNeeded() {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  header_needed_ = true;
+}
+
+ResultPair OutputQueue::PrintPage(bool keep) {
+  std::vector<std::string> page;
+  {
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    if (!page_mode_active_) return {};
+    page_mode_active_ = false;
+    page = page_;
+    if (!keep) page_.clear();
+  }
+  ResultPair r = SubmitOutput(false, std::move(page));
+  ResultPair print = SubmitOutput(false, {std::string("\x0C\x00\x00", 3)});
+  if (r.result == kSuccess) r = print;
+  if (keep) {
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    page_mode_active_ = true;
+  }
+  return r;
+}
+
+void OutputQueue::CancelPageMode() {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  page_mode_active_ = false;
+  page_.clear();
+}
+
+std::string OutputQueue::ErrorString() const {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  return error_string_;
+}
+
+void OutputQueue::SetFlagWhenIdle(bool flag) {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  flag_when_idle_ = flag;
+  UpdateOutputState();
+}
+
+bool OutputQueue::FlagWhenIdle() const {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  return flag_when_idle_;
+}
+
+bool OutputQueue::TakeFlagWhenIdle() {
+  std::lock_guard<std::recursive_mutex> guard(lock_);
+  bool flag = flag_when_idle_;
+  flag_when_idle_ = false;
+  return flag;
+}
+
+void OutputQueue::ThreadMain() {
+  platform::Event* wake[] = {&stop_, &work_};
+  for (;;) {
+    if (platform::WaitAny(wake, platform::kInfinite) == 0) return;
+    std::unique_lock<std::recursive_mutex> lock(lock_);
+    UpdateOutputState();
+    if (pending_.empty()) continue;
+    std::unique_ptr<OutputJob> job = std::move(pending_.front());
+    pending_.pop_front();
+    cleared_ = false;
+    lock.unlock();
+    bool ok = SendJob(true, *job);
+    lock.lock();
+    if (cleared_) continue;
+    OutputJob* current = job.get();
+    sent_.push_back(std::move(job));
+    if (pending_.empty() || sent_.size() >= 10) {
+      lock.unlock();
+      const std::string port = device_.PortName();
+      if (ok && (StartsWith(port, "COM") || StartsWith(port, "LPT")))
+        ok = WaitPrinterReady(*current, confirm_limit_ms_, false);
+      if (stop_.IsSet()) return;
+      lock.lock();
+      if (cleared_) continue;
+      if (ok) {
+        for (auto& done : sent_) device_.PostOutputComplete(done->OutputID);
+        sent_.clear();
+      }
+    }
+    if (ok) continue;
+
+    // The error path: the application decides between retry and clear.
+    const ResultPair failed{current->result, current->extended};
+    lock.unlock();
+    error_level_ = 2;
+    error_station_ = 2;
+    {
+      std::lock_guard<std::recursive_mutex> guard(lock_);
+      error_string_ = ErrorText(failed.result, failed.extended);
+      UpdateOutputState();
+    }
+    const uint32_t raised = platform::TickCount();
+    device_.PostError(failed.result, failed.extended, kLocusOutput, kRetry);
+    int32_t response = kRetry;
+    if (!device_.WaitErrorResponse(stop_, &response)) return;
+    error_level_ = 1;
+    error_station_ = 0;
+    lock.lock();
+    error_string_.clear();
+    if (response == kClear) {
+      lock.unlock();
+      ClearOutput();
+      continue;
+    }
+    lock.unlock();
+    const uint32_t waited = platform::TickCount() - raised;
+    if (waited < retry_delay_ms_ && !SleepUnlessStopped(retry_delay_ms_ - waited)) return;
+    lock.lock();
+    // Everything unconfirmed goes again from its first byte, after one line feed
+    // that is confirmed (and completed with OutputID 0) like any other job.
+    auto lf = std::make_unique<OutputJob>();
+    lf->strings.push_back("\n");
+    while (!sent_.empty()) {
+      pending_.push_front(std::move(sent_.back()));
+      sent_.pop_back();
+    }
+    pending_.push_front(std::move(lf));
+    UpdateOutputState();
+  }
+}
+
+}  // namespace qz381::output
