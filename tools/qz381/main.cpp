@@ -1,17 +1,29 @@
 // qz381: the command-line front end of the printer service.
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <string>
 
+#include "platform/dynlib.h"
+#include "tools/qz381/demo.h"
 #include "tools/qz381/script.h"
 
 namespace {
 
 int Usage() {
   std::cerr
-      << "usage: qz381 script [FILE]   run one OPOS call per line (standard input without FILE)\n";
+      << "usage: qz381 script [FILE]   run one OPOS call per line (standard input without FILE)\n"
+         "       qz381 demo --out DIR   print a sample receipt on the virtual printer\n";
   return 2;
+}
+
+// Installed, the modules sit in <prefix>/lib/qz381 beside <prefix>/bin/qz381.
+qz381::tool::DemoSources FindDemoSources() {
+  std::filesystem::path exe =
+      qz381::platform::ModulePathOf(reinterpret_cast<const void*>(&FindDemoSources));
+  std::filesystem::path prefix = exe.parent_path().parent_path();
+  return {(prefix / "lib" / "qz381").string(), (prefix / "share" / "qz381" / "install").string()};
 }
 
 }  // namespace
@@ -30,6 +42,10 @@ int main(int argc, char** argv) {
       return qz381::tool::RunScript(file, std::cout, std::cerr);
     }
     return qz381::tool::RunScript(std::cin, std::cout, std::cerr);
+  }
+  if (command == "demo") {
+    if (argc != 4 || std::strcmp(argv[2], "--out") != 0) return Usage();
+    return qz381::tool::RunDemo(argv[3], FindDemoSources(), std::cout, std::cerr);
   }
   if (command == "--help" || command == "-h" || command == "help") {
     Usage();
