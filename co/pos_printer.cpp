@@ -174,7 +174,7 @@ struct PosPrinter::Impl final : public IDispatch {
   int32_t InvokeMethod(int id, std::vector<Arg>& args, std::string* string_result = nullptr) {
     const std::string_view sig = kDispatchMethods[id - 1].params;
     std::vector<VARIANT> v(sig.size());
-    std::vector<int32_t> longs(sig.size());
+    std::vector<LONG> longs(sig.size());
     std::vector<BSTR> bstrs(sig.size(), nullptr);
     for (size_t i = 0; i < sig.size(); ++i) {
       VARIANT& var = v[sig.size() - 1 - i];

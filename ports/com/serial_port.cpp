@@ -157,8 +157,8 @@ int32_t SerialPort::Write(const uint8_t* data, int32_t length) {
   size_t written = 0;
   const platform::Status status = device->Write({data, static_cast<size_t>(length)}, &written);
   if (!status.ok()) {
-    platform::Trace("com: port %d: write of %d bytes ended after %zu: %s", id_, length, written,
-                    status.ToString().c_str());
+    platform::Trace("com: port %d: write of %d bytes ended after %u: %s", id_, length,
+                    static_cast<unsigned>(written), status.ToString().c_str());
   }
   return static_cast<int32_t>(written);
 }

@@ -106,7 +106,8 @@ int32_t CPOSPrinter::LoadDeviceEntry(const std::string& device_name) {
     if (entry.Number("TcpPort", &tcp_port)) option_.baudRate = static_cast<uint32_t>(tcp_port);
   }
   if (!ports::SetPortName(option_, port)) {
-    platform::Trace("LoadDeviceEntry: port name of %zu characters is too long", port.size());
+    platform::Trace("LoadDeviceEntry: port name of %u characters is too long",
+                    static_cast<unsigned>(port.size()));
     port.clear();
   }
 

@@ -108,7 +108,7 @@ void CPOSPrinter::DeliverEvent(EventRecord& r) {
   // Arguments travel in reverse order.
   switch (r.kind) {
     case kEventDirectIO: {
-      int32_t data = r.b;
+      LONG data = r.b;
       BSTR text = platform::AllocBstrFromAnsi(r.text);
       args[2].vt = VT_I4;
       args[2].lVal = r.a;
@@ -127,7 +127,7 @@ void CPOSPrinter::DeliverEvent(EventRecord& r) {
         std::lock_guard<std::mutex> guard(state_mutex_);
         state_ = OPOS_S_ERROR;
       }
-      int32_t response = r.d;
+      LONG response = r.d;
       args[3].vt = VT_I4;
       args[3].lVal = r.a;
       args[2].vt = VT_I4;
