@@ -1,0 +1,734 @@
+#include "so/output/output_queue.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <functional>
+#include <future>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/trace.h"
+#include "so/output/test_bytes.h"
+
+namespace qz381::output {
+
+bool operator==(ResultPair a, ResultPair b) {
+  return a.result == b.result && a.extended == b.extended;
+}
+void PrintTo(ResultPair p, std::ostream* os) {
+  *os << p.result << "/" << p.extended;
+}
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using Strings = std::vector<std::string>;
+using testing::Hex;
+
+const std::string kRequest = Hex("10 04 03");  // the real-time status request
+const std::string kHeader = Hex("1B 4C 1B 54 00");
+constexpr ResultPair kOk{0, 0}, kCoverOpen{114, 201}, kPaperEmpty{114, 203};
+
+// Everything the queue did to the device, in order.
+struct Record {
+  Strings writes;  // each call's bytes as offered
+  std::vector<Clock::time_point> write_at;
+  std::vector<int32_t> states;  // changes only
+  Strings events;               // "OutputComplete 1", "Error 114 201 1 11", "StatusUpdate 1001"
+  Clock::time_point error_at;
+  int prologues = 0, rotation_resets = 0, answers = 0, unlocked_writes = 0;
+};
+
+// A printer behind a port: answers the status request with one byte unless
+// silent, accepts what `accept` allows of each write, and answers error events
+// as scripted (or when the test calls Answer).
+class FakeDevice final : public OutputDevice {
+ public:
+  ~FakeDevice() override {
+    for (std::thread& t : helpers_) t.join();
+    EXPECT_EQ(rec_.unlocked_writes, 0) << "a write outside the port lock";
+  }
+  template <typename F>
+  void Set(F change) {
+    std::lock_guard lock(mu_);
+    change(*this);
+  }
+  Record Snap() {
+    std::lock_guard lock(mu_);
+    return rec_;
+  }
+  bool WaitFor(const std::function<bool(const Record&)>& done, Clock::duration limit = 5s) {
+    std::unique_lock lock(mu_);
+    return cv_.wait_for(lock, limit, [&] { return done(rec_); });
+  }
+  // The next error event is answered from another thread after `delay`; `first`
+  // runs there before the answer (a cover closing, a printer waking up).
+  void ScriptResponse(int32_t response, Clock::duration delay = 0s,
+                      std::function<void()> first = {}) {
+    std::lock_guard lock(mu_);
+    scripted_.push_back({response, delay, std::move(first)});
+  }
+  void Answer(int32_t response) {
+    Change([](Record& r) { ++r.answers; });
+    Set([&](FakeDevice& d) { d.response_value_ = response; });
+    response_.Set();
+  }
+
+  bool claimed = true, async = true, answering = true;
+  int32_t type = 0;
+  std::string port = "COM1", prologue = "P";
+  uint32_t chunk = 64;
+  ResultPair status;
+  std::function<int32_t(std::string_view bytes, int call)> accept;  // runs unlocked
+
+  bool Claimed() override { return Get(claimed); }
+  bool AsyncMode() override { return Get(async); }
+  int32_t PrinterType() override { return Get(type); }
+  std::string PortName() override { return Get(port); }
+  uint32_t ChunkSize() override { return Get(chunk); }
+  std::string BuildPrologue() override {
+    std::lock_guard lock(mu_);
+    ++rec_.prologues;
+    return prologue;
+  }
+  std::string PageModeHeader() override { return kHeader; }
+  ResultPair StatusCheck() override { return Get(status); }
+  void ResetRotation() override {
+    Change([](Record& r) { ++r.rotation_resets; });
+  }
+  bool LockPort(int32_t) override {
+    port_mu_.lock();
+    Set([](FakeDevice& d) { d.port_locked_ = true; });
+    return true;
+  }
+  void UnlockPort() override {
+    Set([](FakeDevice& d) { d.port_locked_ = false; });
+    port_mu_.unlock();
+  }
+  int32_t WritePortBytes(const uint8_t* bytes, int32_t count) override {
+    if (count == 0) return 0;  // carries nothing; not worth a record
+    std::string offered(reinterpret_cast<const char*>(bytes), count);
+    std::function<int32_t(std::string_view, int)> filter;
+    int call;
+    {
+      std::lock_guard lock(mu_);
+      filter = accept;
+      call = static_cast<int>(rec_.writes.size());
+      rec_.writes.push_back(offered);
+      rec_.write_at.push_back(Clock::now());
+      if (!port_locked_) ++rec_.unlocked_writes;
+      if (offered == kRequest && answering) reply_ready_ = true;
+    }
+    cv_.notify_all();
+    return filter ? filter(offered, call) : count;
+  }
+  int32_t ReadPortBytes(uint8_t* buffer, int32_t, uint32_t timeout_ms) override {
+    std::unique_lock lock(mu_);
+    // A silent printer costs a short wait rather than the full read period.
+    auto limit = std::min<Clock::duration>(std::chrono::milliseconds(timeout_ms), 20ms);
+    if (!cv_.wait_for(lock, limit, [&] { return reply_ready_; })) return 0;
+    reply_ready_ = false;
+    buffer[0] = 0x12;
+    return 1;
+  }
+  void ClearPort() override {
+    Set([](FakeDevice& d) { d.reply_ready_ = false; });
+  }
+  void SetState(int32_t state) override {
+    Change([&](Record& r) {
+      if (r.states.empty() || r.states.back() != state) r.states.push_back(state);
+    });
+  }
+  void PostOutputComplete(int32_t id) override {
+    Change([&](Record& r) { r.events.push_back("OutputComplete " + std::to_string(id)); });
+  }
+  void PostIdle() override {
+    Change([](Record& r) { r.events.push_back("StatusUpdate 1001"); });
+  }
+  void PostError(int32_t rc, int32_t rce, int32_t locus, int32_t response) override {
+    response_.Reset();
+    std::lock_guard lock(mu_);
+    rec_.events.push_back("Error " + std::to_string(rc) + " " + std::to_string(rce) + " " +
+                          std::to_string(locus) + " " + std::to_string(response));
+    rec_.error_at = Clock::now();
+    cv_.notify_all();
+    if (scripted_.empty()) return;
+    helpers_.emplace_back([this, s = std::move(scripted_.front())] {
+      std::this_thread::sleep_for(s.delay);
+      if (s.first) s.first();
+      Answer(s.response);
+    });
+    scripted_.erase(scripted_.begin());
+  }
+  bool WaitErrorResponse(platform::Event& stop, int32_t* response) override {
+    platform::Event* wake[] = {&response_, &stop};
+    if (platform::WaitAny(wake, platform::kInfinite) != 0) return false;
+    *response = Get(response_value_);
+    return true;
+  }
+
+ private:
+  struct Scripted {
+    int32_t response;
+    Clock::duration delay;
+    std::function<void()> first;
+  };
+  template <typename T>
+  T Get(const T& field) {
+    std::lock_guard lock(mu_);
+    return field;
+  }
+  template <typename F>
+  void Change(F change) {
+    {
+      std::lock_guard lock(mu_);
+      change(rec_);
+    }
+    cv_.notify_all();
+  }
+
+  std::mutex mu_;
+  std::condition_variable cv_;
+  std::mutex port_mu_;
+  bool port_locked_ = false, reply_ready_ = false;
+  Record rec_;
+  int32_t response_value_ = 0;
+  platform::Event response_{true, false};
+  std::vector<Scripted> scripted_;
+  std::vector<std::thread> helpers_;
+};
+
+// Trace lines as written, without the tick count and thread number in front.
+class TraceLines {
+ public:
+  TraceLines() {
+    platform::SetTraceCapture([this](std::string_view line) {
+      for (int field = 0; field < 2; ++field) line.remove_prefix(line.find(' ') + 1);
+      std::lock_guard lock(mu_);
+      lines_.emplace_back(line);
+    });
+  }
+  ~TraceLines() { platform::SetTraceCapture(nullptr); }
+  Strings Take() {
+    std::lock_guard lock(mu_);
+    return std::move(lines_);
+  }
+
+ private:
+  std::mutex mu_;
+  Strings lines_;
+};
+
+class OutputQueueTest : public ::testing::Test {
+ protected:
+  OutputQueueTest() {
+    queue.SetConfirmLimitForTest(2000);
+    queue.SetRetryDelayForTest(100);
+  }
+  // Waits for `done`, then ends the thread so that nothing more can arrive.
+  void Settle(const std::function<bool(const Record&)>& done) {
+    EXPECT_TRUE(fake.WaitFor(done)) << "timed out";
+    queue.Stop();
+  }
+  static bool Idle(const Record& r) { return !r.states.empty() && r.states.back() == 2; }
+  static std::function<bool(const Record&)> Events(size_t n) {
+    return [n](const Record& r) { return r.events.size() >= n; };
+  }
+
+  FakeDevice fake;  // outlives the queue, whose destructor stops the thread
+  OutputQueue queue{fake};
+};
+
+TEST(ErrorText, NamesEveryResult) {
+  const std::vector<std::pair<ResultPair, std::string>> cases = {
+      {{0, 0}, "Success (0/0)"},
+      {{101, 0}, "Closed (101/0)"},
+      {{102, 0}, "Claimed (102/0)"},
+      {{103, 0}, "Notclaimed (103/0)"},
+      {{104, 0}, "Noservice (104/0)"},
+      {{105, 0}, "Disabled (105/0)"},
+      {{106, 0}, "Illegal (106/0)"},
+      {{107, 0}, "Nohardware (107/0)"},
+      {{108, 0}, "Offline (108/0)"},
+      {{109, 0}, "Noexist (109/0)"},
+      {{110, 0}, "Exists (110/0)"},
+      {{111, 401}, "Unrecoverable failure (111/401)"},
+      {{111, 402}, "Knife cut failure (111/402)"},
+      {{111, 403}, "Mechanical failure (111/403)"},
+      {{111, 410}, "Failure (111/410)"},
+      {{112, 0}, "Timeout (112/0)"},
+      {{113, 0}, "Busy (113/0)"},
+      {{114, 201}, "Cover Open (114/201)"},
+      {{114, 203}, "Paper Empty (114/203)"},
+      {{114, 211}, "Cartridge Removed (114/211)"},
+      {{114, 212}, "Cartridge Empty (114/212)"},
+      {{114, 213}, "Head Cleaning (114/213)"},
+      {{114, 0}, "Extended Error (114/0)"},
+      {{999, 0}, "Unknown error value (999/0)"},
+      {{-1, 401}, "Unknown error value (-1/401)"},
+  };
+  for (const auto& [pair, text] : cases) EXPECT_EQ(ErrorText(pair.result, pair.extended), text);
+}
+
+// --- routing ----------------------------------------------------------------
+
+TEST_F(OutputQueueTest, AsynchronousRequestsAreNumberedAndQueuedUntilTheThreadRuns) {
+  for (int32_t id = 1; id <= 3; ++id) {
+    EXPECT_EQ(queue.SubmitOutput(true, {"A"}), kOk);
+    EXPECT_EQ(queue.OutputID(), id);
+  }
+  const Record r = fake.Snap();
+  EXPECT_EQ(r.writes, Strings{});
+  EXPECT_EQ(r.states, std::vector<int32_t>{3});
+}
+
+TEST_F(OutputQueueTest, SynchronousRequestIsSentAtOnceAndAnswersItsResult) {
+  EXPECT_EQ(queue.SubmitOutput(false, {"A", "", "B"}), kOk);
+  EXPECT_EQ(fake.Snap().writes, (Strings{"P", "A", "B"}));
+  fake.Set([](FakeDevice& d) { d.status = kCoverOpen; });
+  EXPECT_EQ(queue.SubmitOutput(false, {"C"}), kCoverOpen);
+  EXPECT_EQ(fake.Snap().writes.size(), 3u);
+  EXPECT_EQ(queue.OutputID(), 0);
+}
+
+TEST_F(OutputQueueTest, TransactionCollectsWithoutSendingOrNumbering) {
+  queue.BeginTransaction();
+  EXPECT_EQ(queue.SubmitOutput(true, {"A"}), kOk);
+  EXPECT_EQ(queue.SubmitOutput(false, {"B", "C"}), kOk);
+  queue.BeginTransaction();  // already in one: the buffer stays
+  EXPECT_EQ(queue.OutputID(), 0);
+  EXPECT_EQ(fake.Snap().writes, Strings{});
+  EXPECT_EQ(queue.EndTransaction(true), kOk);
+  EXPECT_FALSE(queue.InTransaction());
+  EXPECT_EQ(queue.OutputID(), 1);
+  queue.Start();
+  Settle(Events(1));
+  EXPECT_EQ(fake.Snap().writes, (Strings{"P", "A", "B", "C", kRequest}));
+  EXPECT_EQ(fake.Snap().events, Strings{"OutputComplete 1"});
+}
+
+TEST_F(OutputQueueTest, PageModeHeaderPrecedesTheFirstAdditionOnly) {
+  queue.EnterPageMode();
+  queue.SubmitOutput(true, {"A"});
+  queue.PageHeaderNeeded();  // the buffer is not empty: no second header
+  queue.SubmitOutput(false, {"B"});
+  EXPECT_EQ(queue.OutputID(), 0);
+  EXPECT_EQ(fake.Snap().writes, Strings{});
+  const std::string print = Hex("0C 00 00");
+  EXPECT_EQ(queue.PrintPage(true), kOk);  // keeps the page for another print
+  EXPECT_TRUE(queue.PageModeActive());
+  queue.SubmitOutput(false, {"C"});
+  EXPECT_EQ(queue.PrintPage(false), kOk);
+  EXPECT_FALSE(queue.PageModeActive());
+  EXPECT_EQ(fake.Snap().writes, (Strings{"P", kHeader, "A", "B", "P", print,  //
+                                         "P", kHeader, "A", "B", "C", "P", print}));
+}
+
+// --- sending ----------------------------------------------------------------
+
+TEST_F(OutputQueueTest, UnclaimedDeviceSendsNothingAndSucceeds) {
+  fake.Set([](FakeDevice& d) {
+    d.claimed = false;
+    d.status = kCoverOpen;
+  });
+  EXPECT_EQ(queue.SubmitOutput(false, {"A"}), kOk);
+  EXPECT_EQ(fake.Snap().writes, Strings{});
+  EXPECT_EQ(fake.Snap().prologues, 0);  // pending settings stay pending
+}
+
+TEST_F(OutputQueueTest, FirstFailureStopsTheJob) {
+  fake.accept = [](std::string_view b, int) { return b == "B" ? 0 : int32_t(b.size()); };
+  EXPECT_EQ(queue.SubmitOutput(false, {"A", "B", "C"}), (ResultPair{111, 410}));
+  EXPECT_EQ(fake.Snap().writes, (Strings{"P", "A", "B", "B"}));  // B gets length/C + 2 tries
+}
+
+TEST_F(OutputQueueTest, WritesInChunksWithBoundedRetries) {
+  const std::string fail =
+      "Write ERror *************************************************---->Fail ";
+  auto shortBy = [](std::string s, int n) {
+    return "EEEEWrite Error PreSize :" + s + ", ResultSize :" + std::to_string(n);
+  };
+  struct Case {
+    const char* name;
+    std::string port, data;
+    std::function<int32_t(std::string_view, int)> accept;
+    Strings writes, traces;
+    ResultPair result;
+  };
+  auto all = [](std::string_view b, int) { return int32_t(b.size()); };
+  auto one = [](std::string_view, int) { return 1; };
+  const std::vector<Case> cases = {
+      {"chunks of C", "COM1", "abcde", all, {"ab", "cd", "e"}, {}, kOk},
+      {"short write continues where it stopped",
+       "COM1",
+       "abcde",
+       [](std::string_view b, int call) { return call == 0 ? 1 : int32_t(b.size()); },
+       {"ab", "bc", "de"},
+       {shortBy("2", 1)},
+       kOk},
+      {"at most length/C + 2 writes",
+       "COM1",
+       "abcde",
+       one,
+       {"ab", "bc", "cd", "de"},
+       Strings(4, shortBy("2", 1)),
+       {111, 410}},
+      {"five short writes end it",
+       "COM1",
+       std::string(20, 'x'),
+       [](std::string_view, int) { return 0; },
+       Strings(5, "xx"),
+       {shortBy("2", 0), shortBy("2", 0), shortBy("2", 0), shortBy("2", 0), shortBy("2", 0), fail},
+       {111, 410}},
+      {"two-character port name: one call", "L1", "abcde", all, {"abcde"}, {}, kOk},
+      {"two-character port name: no retry",
+       "L1",
+       "abcde",
+       [](std::string_view, int) { return 3; },
+       {"abcde"},
+       {},
+       {111, 410}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeDevice device;
+    device.port = c.port;
+    device.chunk = 2;
+    device.prologue = "";
+    device.accept = c.accept;
+    OutputQueue q(device);
+    TraceLines trace;
+    EXPECT_EQ(q.SubmitOutput(false, {c.data}), c.result);
+    EXPECT_EQ(device.Snap().writes, c.writes);
+    EXPECT_EQ(trace.Take(), c.traces);
+  }
+}
+
+TEST_F(OutputQueueTest, WritabilityDependsOnStatusPortAndMode) {
+  const std::string usb = "\\\\?\\usb#vid_0dd4&pid_0195";
+  struct Case {
+    std::string port;
+    bool async;
+    ResultPair status;
+    bool proceeds;
+  };
+  const std::vector<Case> cases = {
+      {"COM1", false, kOk, true},
+      {"COM1", false, {111, 403}, false},
+      {"COM1", false, kCoverOpen, false},
+      {"COM1", false, kPaperEmpty, false},
+      {"COM1", false, {107, 0}, false},
+      {"ESDPRT001", false, {111, 401}, false},
+      {usb, false, {111, 403}, true},
+      {usb, false, {107, 0}, true},
+      {usb, false, kCoverOpen, false},
+      {usb, false, kPaperEmpty, false},
+      {usb, true, {111, 402}, false},
+      {usb, true, kOk, true},
+      {"Eth:10.0.0.9", false, kCoverOpen, true},
+      {"Eth:10.0.0.9", true, {111, 401}, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.port + (c.async ? " async " : " sync ") + std::to_string(c.status.extended));
+    FakeDevice device;
+    device.port = c.port;
+    device.async = c.async;
+    device.status = c.status;
+    device.prologue = "";
+    OutputQueue q(device);
+    const ResultPair r = q.SubmitOutput(false, {"X"});
+    EXPECT_EQ(device.Snap().writes, c.proceeds ? Strings{"X"} : Strings{});
+    if (!c.proceeds) {
+      EXPECT_EQ(r, c.status);
+    }
+  }
+}
+
+// --- the output thread --------------------------------------------------------
+
+TEST_F(OutputQueueTest, JobsQueuedTogetherAreConfirmedOnce) {
+  for (const char* s : {"A", "B", "C"}) queue.SubmitOutput(true, {s});
+  queue.Start();
+  Settle([](const Record& r) { return r.events.size() == 3 && Idle(r); });
+  const Record r = fake.Snap();
+  EXPECT_EQ(r.writes, (Strings{"P", "A", "P", "B", "P", "C", kRequest}));
+  EXPECT_EQ(r.events, (Strings{"OutputComplete 1", "OutputComplete 2", "OutputComplete 3"}));
+  EXPECT_EQ(r.states, (std::vector<int32_t>{3, 2}));
+}
+
+TEST_F(OutputQueueTest, BatchIsCutAtTenJobs) {
+  Strings writes, events;
+  for (int i = 1; i <= 12; ++i) {
+    queue.SubmitOutput(true, {std::string(1, char('a' + i))});
+    writes.insert(writes.end(), {"P", std::string(1, char('a' + i))});
+    if (i == 10 || i == 12) writes.push_back(kRequest);
+    events.push_back("OutputComplete " + std::to_string(i));
+  }
+  queue.Start();
+  Settle(Events(12));
+  EXPECT_EQ(fake.Snap().writes, writes);
+  EXPECT_EQ(fake.Snap().events, events);
+}
+
+TEST_F(OutputQueueTest, OnlySerialAndParallelPortsAreConfirmed) {
+  for (const std::string port : {"COM3", "LPT1", "USB001", "Eth:10.0.0.9", "\\\\?\\usb#vid"}) {
+    SCOPED_TRACE(port);
+    FakeDevice device;
+    device.port = port;
+    OutputQueue q(device);
+    q.SubmitOutput(true, {"A"});
+    q.Start();
+    EXPECT_TRUE(device.WaitFor(Events(1)));
+    q.Stop();
+    const bool confirmed = port.starts_with("COM") || port.starts_with("LPT");
+    EXPECT_EQ(device.Snap().writes, (confirmed ? Strings{"P", "A", kRequest} : Strings{"P", "A"}));
+    EXPECT_EQ(device.Snap().events, Strings{"OutputComplete 1"});
+  }
+}
+
+// Each failure raises one error event; answering clear discards the job.
+TEST_F(OutputQueueTest, FailureRaisesAnErrorEventAndClearDiscards) {
+  struct Case {
+    const char* name;
+    std::function<void(FakeDevice&)> setup;
+    std::string event;
+  };
+  const std::vector<Case> cases = {
+      {"cover open", [](FakeDevice& d) { d.status = kCoverOpen; }, "Error 114 201 1 11"},
+      {"paper empty", [](FakeDevice& d) { d.status = kPaperEmpty; }, "Error 114 203 1 11"},
+      {"mechanical failure",
+       [](FakeDevice& d) {
+         d.status = {111, 403};
+       },
+       "Error 111 403 1 11"},
+      {"no power",
+       [](FakeDevice& d) {
+         d.status = {107, 0};
+       },
+       "Error 107 0 1 11"},
+      {"short write",
+       [](FakeDevice& d) {
+         d.accept = [](std::string_view b, int) { return b == "A" ? 0 : int32_t(b.size()); };
+       },
+       "Error 111 410 1 11"},
+      {"silent printer", [](FakeDevice& d) { d.answering = false; }, "Error 112 0 1 11"},
+      {"cover opened while confirming",
+       [](FakeDevice& d) {
+         d.answering = false;
+         d.accept = [&d](std::string_view b, int) {
+           if (b == kRequest) d.Set([](FakeDevice& f) { f.status = kCoverOpen; });
+           return int32_t(b.size());
+         };
+       },
+       "Error 112 201 1 11"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeDevice device;
+    c.setup(device);
+    OutputQueue q(device);
+    q.SetConfirmLimitForTest(60);
+    q.SubmitOutput(true, {"A"});
+    q.Start();
+    ASSERT_TRUE(device.WaitFor(Events(1)));
+    EXPECT_EQ(device.Snap().events, Strings{c.event});
+    EXPECT_EQ(device.Snap().states, (std::vector<int32_t>{3, 4}));
+    EXPECT_EQ(q.ErrorLevel(), 2);
+    EXPECT_EQ(q.ErrorStation(), 2);
+    int32_t rc = 0, rce = 0;
+    std::sscanf(c.event.c_str(), "Error %d %d", &rc, &rce);
+    EXPECT_EQ(q.ErrorString(), ErrorText(rc, rce));
+    device.Answer(12);
+    EXPECT_TRUE(device.WaitFor(Idle));
+    q.Stop();
+    const Record r = device.Snap();
+    EXPECT_EQ(r.events, Strings{c.event});  // no OutputComplete
+    EXPECT_EQ(r.states, (std::vector<int32_t>{3, 4, 2}));
+    EXPECT_EQ(r.rotation_resets, 1);
+    EXPECT_EQ(q.ErrorLevel(), 1);
+    EXPECT_EQ(q.ErrorStation(), 0);
+    EXPECT_EQ(q.ErrorString(), "");
+  }
+}
+
+TEST_F(OutputQueueTest, RetryResendsAfterALineFeedNoSoonerThanTheDelay) {
+  fake.status = kCoverOpen;
+  int32_t level = 0, station = 0;
+  std::string text;
+  fake.ScriptResponse(11, 20ms, [&] {  // the cover closes, then the answer
+    level = queue.ErrorLevel();
+    station = queue.ErrorStation();
+    text = queue.ErrorString();
+    fake.Set([](FakeDevice& d) { d.status = kOk; });
+  });
+  queue.SubmitOutput(true, {"A"});
+  queue.Start();
+  Settle([](const Record& r) { return r.events.size() == 3 && Idle(r); });
+  const Record r = fake.Snap();
+  EXPECT_EQ(r.events, (Strings{"Error 114 201 1 11", "OutputComplete 0", "OutputComplete 1"}));
+  EXPECT_EQ(r.writes, (Strings{"P", "\n", "P", "A", kRequest}));
+  EXPECT_EQ(r.states, (std::vector<int32_t>{3, 4, 3, 2}));
+  EXPECT_EQ(level, 2);
+  EXPECT_EQ(station, 2);
+  EXPECT_EQ(text, "Cover Open (114/201)");
+  EXPECT_EQ(queue.ErrorLevel(), 1);
+  EXPECT_EQ(queue.ErrorString(), "");
+  // The queue counts whole milliseconds: allow it two of them.
+  EXPECT_GE(r.write_at[0] - r.error_at, 100ms - 2ms);
+}
+
+TEST_F(OutputQueueTest, RetryAfterATimeOutResendsEveryUnconfirmedJob) {
+  fake.answering = false;
+  queue.SetConfirmLimitForTest(60);
+  fake.ScriptResponse(11, 0s, [&] { fake.Set([](FakeDevice& d) { d.answering = true; }); });
+  for (const char* s : {"A", "B", "C"}) queue.SubmitOutput(true, {s});
+  queue.Start();
+  Settle(Events(5));
+  const Strings batch = {"P", "A", "P", "B", "P", "C", kRequest};
+  Strings writes = batch;
+  writes.insert(writes.end(), {"P", "\n"});
+  writes.insert(writes.end(), batch.begin(), batch.end());
+  EXPECT_EQ(fake.Snap().writes, writes);
+  EXPECT_EQ(fake.Snap().events, (Strings{"Error 112 0 1 11", "OutputComplete 0", "OutputComplete 1",
+                                         "OutputComplete 2", "OutputComplete 3"}));
+}
+
+TEST_F(OutputQueueTest, ClearOutputWhileSendingDropsTheJobWithoutEvents) {
+  std::promise<void> entered, release;
+  std::shared_future<void> released = release.get_future().share();
+  fake.accept = [&, released](std::string_view b, int) {
+    if (b == "A") {
+      entered.set_value();
+      released.wait();
+    }
+    return int32_t(b.size());
+  };
+  queue.SubmitOutput(true, {"A", "B"});
+  queue.Start();
+  ASSERT_EQ(entered.get_future().wait_for(5s), std::future_status::ready);
+  queue.ClearOutput();
+  queue.SubmitOutput(true, {"C"});
+  release.set_value();
+  Settle(Events(1));
+  EXPECT_EQ(fake.Snap().writes, (Strings{"P", "A", "B", "P", "C", kRequest}));
+  EXPECT_EQ(fake.Snap().events, Strings{"OutputComplete 2"});
+}
+
+// --- idle, ClearOutput ------------------------------------------------------
+
+TEST_F(OutputQueueTest, FlagWhenIdleOnAnIdleDeviceAnswersAtOnce) {
+  queue.SetFlagWhenIdle(true);
+  EXPECT_FALSE(queue.FlagWhenIdle());
+  EXPECT_EQ(fake.Snap().events, Strings{"StatusUpdate 1001"});
+}
+
+TEST_F(OutputQueueTest, FlagWhenIdleIsDeliveredWhenTheQueueEmpties) {
+  for (bool take : {false, true}) {
+    SCOPED_TRACE(take ? "taken" : "kept");
+    FakeDevice device;
+    OutputQueue q(device);
+    q.SubmitOutput(true, {"A"});
+    q.SetFlagWhenIdle(true);
+    EXPECT_TRUE(q.FlagWhenIdle());
+    if (take) {
+      EXPECT_TRUE(q.TakeFlagWhenIdle());
+      EXPECT_FALSE(q.TakeFlagWhenIdle());
+    }
+    q.Start();
+    EXPECT_TRUE(device.WaitFor(
+        [take](const Record& r) { return Idle(r) && r.events.size() == (take ? 1u : 2u); }));
+    q.Stop();
+    const Strings expected =
+        take ? Strings{"OutputComplete 1"} : Strings{"OutputComplete 1", "StatusUpdate 1001"};
+    EXPECT_EQ(device.Snap().events, expected);
+  }
+}
+
+TEST_F(OutputQueueTest, ClearOutputEndsTheTransactionAndResetsRotation) {
+  queue.SubmitOutput(true, {"A"});
+  queue.BeginTransaction();
+  queue.SubmitOutput(true, {"B"});
+  queue.ClearOutput();
+  EXPECT_FALSE(queue.InTransaction());
+  EXPECT_EQ(fake.Snap().rotation_resets, 1);
+  EXPECT_EQ(fake.Snap().states, (std::vector<int32_t>{3, 2}));
+  EXPECT_EQ(queue.SubmitOutput(true, {"C"}), kOk);
+  EXPECT_EQ(queue.OutputID(), 2);  // the counter is never reset
+  queue.Start();
+  Settle(Events(1));
+  EXPECT_EQ(fake.Snap().writes, (Strings{"P", "C", kRequest}));
+  EXPECT_EQ(fake.Snap().events, Strings{"OutputComplete 2"});
+}
+
+TEST_F(OutputQueueTest, ClearOutputLeavesThePageModeBuffer) {
+  queue.EnterPageMode();
+  queue.SubmitOutput(false, {"A"});
+  queue.ClearOutput();
+  EXPECT_TRUE(queue.PageModeActive());
+  EXPECT_EQ(queue.PrintPage(false), kOk);
+  EXPECT_EQ(fake.Snap().writes, (Strings{"P", kHeader, "A", "P", Hex("0C 00 00")}));
+}
+
+// --- Stop ---------------------------------------------------------------------
+
+// Stop must end the thread whatever it waits for. A Stop that does not return
+// is reported, and the wait it hangs in is then ended some other way.
+TEST_F(OutputQueueTest, StopEndsTheThreadWhateverItWaitsFor) {
+  struct Case {
+    const char* name;
+    std::function<void(FakeDevice&, OutputQueue&)> setup;
+    std::function<bool(const Record&)> waiting;
+    std::function<void(FakeDevice&)> unblock;
+    size_t events;  // recorded by then
+  };
+  const std::vector<Case> cases = {
+      {"work", [](FakeDevice&, OutputQueue&) {}, [](const Record&) { return true; },
+       [](FakeDevice&) {}, 0},
+      {"confirmation",
+       [](FakeDevice& d, OutputQueue& q) {
+         d.answering = false;
+         q.SetConfirmLimitForTest(300000);
+         q.SubmitOutput(true, {"A"});
+       },
+       [](const Record& r) { return !r.writes.empty() && r.writes.back() == kRequest; },
+       [](FakeDevice& d) { d.Set([](FakeDevice& f) { f.answering = true; }); }, 0},
+      {"error response",
+       [](FakeDevice& d, OutputQueue& q) {
+         d.status = kCoverOpen;
+         q.SubmitOutput(true, {"A"});
+       },
+       Events(1), [](FakeDevice& d) { d.Answer(12); }, 1},
+      {"the pause before a retry",
+       [](FakeDevice& d, OutputQueue& q) {
+         d.status = kCoverOpen;
+         d.ScriptResponse(11);
+         q.SetRetryDelayForTest(60000);
+         q.SubmitOutput(true, {"A"});
+       },
+       [](const Record& r) { return r.answers == 1; }, [](FakeDevice&) {}, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeDevice device;
+    OutputQueue q(device);
+    c.setup(device, q);
+    q.Start();
+    ASSERT_TRUE(device.WaitFor(c.waiting));
+    auto stopped = std::async(std::launch::async, [&q] { q.Stop(); });
+    if (stopped.wait_for(3s) != std::future_status::ready) {
+      ADD_FAILURE() << "Stop did not return";
+      c.unblock(device);
+    }
+    stopped.wait();
+    EXPECT_EQ(device.Snap().events.size(), c.events);
+  }
+}
+
+}  // namespace
+}  // namespace qz381::output
