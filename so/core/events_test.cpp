@@ -113,7 +113,7 @@ TEST_F(SoTest, OnlyStatusStillCurrentIsDelivered) {
     got.pop_back();
     EXPECT_EQ(got, c.want);
     EXPECT_EQ(p->GetPropertyNumber(8005), 0);
-    p->Close();
+    Discard(p);  // before `co` goes out of scope
   }
 }
 

@@ -3,6 +3,7 @@
 // control object that records its callbacks.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <mutex>
 #include <set>
 #include <string>
@@ -138,6 +139,12 @@ class SoTest : public ::testing::Test {
     EXPECT_EQ(p->GetPropertyNumber(6), 0);
     fake_.Take(p->port_handle());
     return p;
+  }
+  // Closes and destroys a fixture printer before its control object goes away.
+  void Discard(so::CPOSPrinter* p) {
+    p->Close();
+    p->Release();
+    printers_.erase(std::find(printers_.begin(), printers_.end(), p));
   }
   void SetDeviceValue(const std::string& name, const platform::RegValue& value,
                       const std::string& device = kDevice) {
