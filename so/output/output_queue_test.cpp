@@ -35,6 +35,19 @@ const std::string kRequest = Hex("10 04 03");  // the real-time status request
 const std::string kHeader = Hex("1B 4C 1B 54 00");
 constexpr ResultPair kOk{0, 0}, kCoverOpen{114, 201}, kPaperEmpty{114, 203};
 
+// How much of each write the printer takes (by the bytes offered and the call's
+// number among all writes).
+using Accept = std::function<int32_t(std::string_view bytes, int call)>;
+int32_t All(std::string_view b, int) {
+  return static_cast<int32_t>(b.size());
+}
+Accept AtMost(int32_t n) {
+  return [n](std::string_view b, int) { return std::min(n, All(b, 0)); };
+}
+Accept NoneOf(std::string bytes) {
+  return [bytes](std::string_view b, int) { return b == bytes ? 0 : All(b, 0); };
+}
+
 // Everything the queue did to the device, in order.
 struct Record {
   Strings writes;  // each call's bytes as offered
@@ -42,7 +55,7 @@ struct Record {
   std::vector<int32_t> states;  // changes only
   Strings events;               // "OutputComplete 1", "Error 114 201 1 11", "StatusUpdate 1001"
   Clock::time_point error_at;
-  int prologues = 0, rotation_resets = 0, answers = 0, unlocked_writes = 0;
+  int rotation_resets = 0, answers = 0, unlocked_writes = 0;
 };
 
 // A printer behind a port: answers the status request with one byte unless
@@ -81,22 +94,17 @@ class FakeDevice final : public OutputDevice {
   }
 
   bool claimed = true, async = true, answering = true;
-  int32_t type = 0;
   std::string port = "COM1", prologue = "P";
   uint32_t chunk = 64;
   ResultPair status;
-  std::function<int32_t(std::string_view bytes, int call)> accept;  // runs unlocked
+  Accept accept;  // runs unlocked
 
   bool Claimed() override { return Get(claimed); }
   bool AsyncMode() override { return Get(async); }
-  int32_t PrinterType() override { return Get(type); }
+  int32_t PrinterType() override { return 0; }  // no pacing
   std::string PortName() override { return Get(port); }
   uint32_t ChunkSize() override { return Get(chunk); }
-  std::string BuildPrologue() override {
-    std::lock_guard lock(mu_);
-    ++rec_.prologues;
-    return prologue;
-  }
+  std::string BuildPrologue() override { return Get(prologue); }
   std::string PageModeHeader() override { return kHeader; }
   ResultPair StatusCheck() override { return Get(status); }
   void ResetRotation() override {
@@ -114,7 +122,7 @@ class FakeDevice final : public OutputDevice {
   int32_t WritePortBytes(const uint8_t* bytes, int32_t count) override {
     if (count == 0) return 0;  // carries nothing; not worth a record
     std::string offered(reinterpret_cast<const char*>(bytes), count);
-    std::function<int32_t(std::string_view, int)> filter;
+    Accept filter;
     int call;
     {
       std::lock_guard lock(mu_);
@@ -246,55 +254,56 @@ class OutputQueueTest : public ::testing::Test {
 };
 
 TEST(ErrorText, NamesEveryResult) {
+  // clang-format off
   const std::vector<std::pair<ResultPair, std::string>> cases = {
-      {{0, 0}, "Success (0/0)"},
-      {{101, 0}, "Closed (101/0)"},
-      {{102, 0}, "Claimed (102/0)"},
-      {{103, 0}, "Notclaimed (103/0)"},
-      {{104, 0}, "Noservice (104/0)"},
-      {{105, 0}, "Disabled (105/0)"},
-      {{106, 0}, "Illegal (106/0)"},
-      {{107, 0}, "Nohardware (107/0)"},
-      {{108, 0}, "Offline (108/0)"},
-      {{109, 0}, "Noexist (109/0)"},
-      {{110, 0}, "Exists (110/0)"},
-      {{111, 401}, "Unrecoverable failure (111/401)"},
-      {{111, 402}, "Knife cut failure (111/402)"},
-      {{111, 403}, "Mechanical failure (111/403)"},
-      {{111, 410}, "Failure (111/410)"},
-      {{112, 0}, "Timeout (112/0)"},
-      {{113, 0}, "Busy (113/0)"},
-      {{114, 201}, "Cover Open (114/201)"},
-      {{114, 203}, "Paper Empty (114/203)"},
-      {{114, 211}, "Cartridge Removed (114/211)"},
-      {{114, 212}, "Cartridge Empty (114/212)"},
-      {{114, 213}, "Head Cleaning (114/213)"},
-      {{114, 0}, "Extended Error (114/0)"},
-      {{999, 0}, "Unknown error value (999/0)"},
+      {{0, 0}, "Success (0/0)"},             {{101, 0}, "Closed (101/0)"},
+      {{102, 0}, "Claimed (102/0)"},         {{103, 0}, "Notclaimed (103/0)"},
+      {{104, 0}, "Noservice (104/0)"},       {{105, 0}, "Disabled (105/0)"},
+      {{106, 0}, "Illegal (106/0)"},         {{107, 0}, "Nohardware (107/0)"},
+      {{108, 0}, "Offline (108/0)"},         {{109, 0}, "Noexist (109/0)"},
+      {{110, 0}, "Exists (110/0)"},          {{111, 401}, "Unrecoverable failure (111/401)"},
+      {{111, 402}, "Knife cut failure (111/402)"}, {{111, 403}, "Mechanical failure (111/403)"},
+      {{111, 410}, "Failure (111/410)"},     {{112, 0}, "Timeout (112/0)"},
+      {{113, 0}, "Busy (113/0)"},            {{114, 201}, "Cover Open (114/201)"},
+      {{114, 203}, "Paper Empty (114/203)"}, {{114, 211}, "Cartridge Removed (114/211)"},
+      {{114, 212}, "Cartridge Empty (114/212)"}, {{114, 213}, "Head Cleaning (114/213)"},
+      {{114, 0}, "Extended Error (114/0)"},  {{999, 0}, "Unknown error value (999/0)"},
       {{-1, 401}, "Unknown error value (-1/401)"},
   };
+  // clang-format on
   for (const auto& [pair, text] : cases) EXPECT_EQ(ErrorText(pair.result, pair.extended), text);
 }
 
 // --- routing ----------------------------------------------------------------
 
-TEST_F(OutputQueueTest, AsynchronousRequestsAreNumberedAndQueuedUntilTheThreadRuns) {
-  for (int32_t id = 1; id <= 3; ++id) {
-    EXPECT_EQ(queue.SubmitOutput(true, {"A"}), kOk);
-    EXPECT_EQ(queue.OutputID(), id);
+TEST_F(OutputQueueTest, SynchronousRequestIsSentAtOnce) {
+  struct Case {
+    const char* name;
+    std::function<void(FakeDevice&)> setup;
+    Strings list, writes;
+    ResultPair result;
+  };
+  // clang-format off
+  const std::vector<Case> cases = {
+      {"empty strings skipped", [](FakeDevice&) {}, {"A", "", "B"}, {"P", "A", "B"}, kOk},
+      {"cover open: nothing written", [](FakeDevice& d) { d.status = kCoverOpen; },
+       {"A"}, {}, kCoverOpen},
+      {"not claimed: nothing written, success",
+       [](FakeDevice& d) { d.claimed = false, d.status = kCoverOpen; }, {"A"}, {}, kOk},
+      {"first failure stops the job (B: length/C + 2 tries)",
+       [](FakeDevice& d) { d.accept = NoneOf("B"); },
+       {"A", "B", "C"}, {"P", "A", "B", "B"}, {111, 410}},
+  };
+  // clang-format on
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeDevice device;
+    c.setup(device);
+    OutputQueue q(device);
+    EXPECT_EQ(q.SubmitOutput(false, c.list), c.result);
+    EXPECT_EQ(device.Snap().writes, c.writes);
+    EXPECT_EQ(q.OutputID(), 0);
   }
-  const Record r = fake.Snap();
-  EXPECT_EQ(r.writes, Strings{});
-  EXPECT_EQ(r.states, std::vector<int32_t>{3});
-}
-
-TEST_F(OutputQueueTest, SynchronousRequestIsSentAtOnceAndAnswersItsResult) {
-  EXPECT_EQ(queue.SubmitOutput(false, {"A", "", "B"}), kOk);
-  EXPECT_EQ(fake.Snap().writes, (Strings{"P", "A", "B"}));
-  fake.Set([](FakeDevice& d) { d.status = kCoverOpen; });
-  EXPECT_EQ(queue.SubmitOutput(false, {"C"}), kCoverOpen);
-  EXPECT_EQ(fake.Snap().writes.size(), 3u);
-  EXPECT_EQ(queue.OutputID(), 0);
 }
 
 TEST_F(OutputQueueTest, TransactionCollectsWithoutSendingOrNumbering) {
@@ -330,71 +339,37 @@ TEST_F(OutputQueueTest, PageModeHeaderPrecedesTheFirstAdditionOnly) {
                                          "P", kHeader, "A", "B", "C", "P", print}));
 }
 
-// --- sending ----------------------------------------------------------------
-
-TEST_F(OutputQueueTest, UnclaimedDeviceSendsNothingAndSucceeds) {
-  fake.Set([](FakeDevice& d) {
-    d.claimed = false;
-    d.status = kCoverOpen;
-  });
-  EXPECT_EQ(queue.SubmitOutput(false, {"A"}), kOk);
-  EXPECT_EQ(fake.Snap().writes, Strings{});
-  EXPECT_EQ(fake.Snap().prologues, 0);  // pending settings stay pending
-}
-
-TEST_F(OutputQueueTest, FirstFailureStopsTheJob) {
-  fake.accept = [](std::string_view b, int) { return b == "B" ? 0 : int32_t(b.size()); };
-  EXPECT_EQ(queue.SubmitOutput(false, {"A", "B", "C"}), (ResultPair{111, 410}));
-  EXPECT_EQ(fake.Snap().writes, (Strings{"P", "A", "B", "B"}));  // B gets length/C + 2 tries
-}
+// --- writing ----------------------------------------------------------------
 
 TEST_F(OutputQueueTest, WritesInChunksWithBoundedRetries) {
   const std::string fail =
       "Write ERror *************************************************---->Fail ";
-  auto shortBy = [](std::string s, int n) {
-    return "EEEEWrite Error PreSize :" + s + ", ResultSize :" + std::to_string(n);
+  auto shortBy = [](std::string chunk, int n) {
+    return "EEEEWrite Error PreSize :" + chunk + ", ResultSize :" + std::to_string(n);
   };
   struct Case {
     const char* name;
     std::string port, data;
-    std::function<int32_t(std::string_view, int)> accept;
+    Accept accept;
     Strings writes, traces;
     ResultPair result;
   };
-  auto all = [](std::string_view b, int) { return int32_t(b.size()); };
-  auto one = [](std::string_view, int) { return 1; };
+  const Accept recovers = [](std::string_view b, int call) { return call == 0 ? 1 : All(b, 0); };
+  const ResultPair failed{111, 410};
+  // clang-format off
   const std::vector<Case> cases = {
-      {"chunks of C", "COM1", "abcde", all, {"ab", "cd", "e"}, {}, kOk},
-      {"short write continues where it stopped",
-       "COM1",
-       "abcde",
-       [](std::string_view b, int call) { return call == 0 ? 1 : int32_t(b.size()); },
-       {"ab", "bc", "de"},
-       {shortBy("2", 1)},
-       kOk},
-      {"at most length/C + 2 writes",
-       "COM1",
-       "abcde",
-       one,
-       {"ab", "bc", "cd", "de"},
-       Strings(4, shortBy("2", 1)),
-       {111, 410}},
-      {"five short writes end it",
-       "COM1",
-       std::string(20, 'x'),
-       [](std::string_view, int) { return 0; },
-       Strings(5, "xx"),
+      {"chunks of C", "COM1", "abcde", All, {"ab", "cd", "e"}, {}, kOk},
+      {"short write goes on where it stopped", "COM1", "abcde", recovers,
+       {"ab", "bc", "de"}, {shortBy("2", 1)}, kOk},
+      {"at most length/C + 2 writes", "COM1", "abcde", AtMost(1),
+       {"ab", "bc", "cd", "de"}, Strings(4, shortBy("2", 1)), failed},
+      {"five short writes end it", "COM1", std::string(20, 'x'), AtMost(0), Strings(5, "xx"),
        {shortBy("2", 0), shortBy("2", 0), shortBy("2", 0), shortBy("2", 0), shortBy("2", 0), fail},
-       {111, 410}},
-      {"two-character port name: one call", "L1", "abcde", all, {"abcde"}, {}, kOk},
-      {"two-character port name: no retry",
-       "L1",
-       "abcde",
-       [](std::string_view, int) { return 3; },
-       {"abcde"},
-       {},
-       {111, 410}},
+       failed},
+      {"two-character port name: one call", "L1", "abcde", All, {"abcde"}, {}, kOk},
+      {"two-character port name: no retry", "L1", "abcde", AtMost(3), {"abcde"}, {}, failed},
   };
+  // clang-format on
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     FakeDevice device;
@@ -418,22 +393,17 @@ TEST_F(OutputQueueTest, WritabilityDependsOnStatusPortAndMode) {
     ResultPair status;
     bool proceeds;
   };
+  // clang-format off
   const std::vector<Case> cases = {
-      {"COM1", false, kOk, true},
-      {"COM1", false, {111, 403}, false},
-      {"COM1", false, kCoverOpen, false},
-      {"COM1", false, kPaperEmpty, false},
-      {"COM1", false, {107, 0}, false},
-      {"ESDPRT001", false, {111, 401}, false},
-      {usb, false, {111, 403}, true},
-      {usb, false, {107, 0}, true},
-      {usb, false, kCoverOpen, false},
-      {usb, false, kPaperEmpty, false},
-      {usb, true, {111, 402}, false},
-      {usb, true, kOk, true},
-      {"Eth:10.0.0.9", false, kCoverOpen, true},
-      {"Eth:10.0.0.9", true, {111, 401}, true},
+      {"COM1", false, kOk, true},                {"COM1", false, {111, 403}, false},
+      {"COM1", false, kCoverOpen, false},        {"COM1", false, kPaperEmpty, false},
+      {"COM1", false, {107, 0}, false},          {"ESDPRT001", false, {111, 401}, false},
+      {usb, false, {111, 403}, true},            {usb, false, {107, 0}, true},
+      {usb, false, kCoverOpen, false},           {usb, false, kPaperEmpty, false},
+      {usb, true, {111, 402}, false},            {usb, true, kOk, true},
+      {"Eth:10.0.0.9", false, kCoverOpen, true}, {"Eth:10.0.0.9", true, {111, 401}, true},
   };
+  // clang-format on
   for (const Case& c : cases) {
     SCOPED_TRACE(c.port + (c.async ? " async " : " sync ") + std::to_string(c.status.extended));
     FakeDevice device;
@@ -453,7 +423,11 @@ TEST_F(OutputQueueTest, WritabilityDependsOnStatusPortAndMode) {
 // --- the output thread --------------------------------------------------------
 
 TEST_F(OutputQueueTest, JobsQueuedTogetherAreConfirmedOnce) {
-  for (const char* s : {"A", "B", "C"}) queue.SubmitOutput(true, {s});
+  for (const char* s : {"A", "B", "C"}) {
+    EXPECT_EQ(queue.SubmitOutput(true, {s}), kOk);
+    EXPECT_EQ(queue.OutputID(), s[0] - 'A' + 1);
+  }
+  EXPECT_EQ(fake.Snap().writes, Strings{});  // queued until the thread runs
   queue.Start();
   Settle([](const Record& r) { return r.events.size() == 3 && Idle(r); });
   const Record r = fake.Snap();
@@ -499,31 +473,20 @@ TEST_F(OutputQueueTest, FailureRaisesAnErrorEventAndClearDiscards) {
     std::function<void(FakeDevice&)> setup;
     std::string event;
   };
+  auto status = [](ResultPair p) { return [p](FakeDevice& d) { d.status = p; }; };
   const std::vector<Case> cases = {
-      {"cover open", [](FakeDevice& d) { d.status = kCoverOpen; }, "Error 114 201 1 11"},
-      {"paper empty", [](FakeDevice& d) { d.status = kPaperEmpty; }, "Error 114 203 1 11"},
-      {"mechanical failure",
-       [](FakeDevice& d) {
-         d.status = {111, 403};
-       },
-       "Error 111 403 1 11"},
-      {"no power",
-       [](FakeDevice& d) {
-         d.status = {107, 0};
-       },
-       "Error 107 0 1 11"},
-      {"short write",
-       [](FakeDevice& d) {
-         d.accept = [](std::string_view b, int) { return b == "A" ? 0 : int32_t(b.size()); };
-       },
-       "Error 111 410 1 11"},
+      {"cover open", status(kCoverOpen), "Error 114 201 1 11"},
+      {"paper empty", status(kPaperEmpty), "Error 114 203 1 11"},
+      {"mechanical failure", status({111, 403}), "Error 111 403 1 11"},
+      {"no power", status({107, 0}), "Error 107 0 1 11"},
+      {"short write", [](FakeDevice& d) { d.accept = NoneOf("A"); }, "Error 111 410 1 11"},
       {"silent printer", [](FakeDevice& d) { d.answering = false; }, "Error 112 0 1 11"},
       {"cover opened while confirming",
        [](FakeDevice& d) {
          d.answering = false;
          d.accept = [&d](std::string_view b, int) {
            if (b == kRequest) d.Set([](FakeDevice& f) { f.status = kCoverOpen; });
-           return int32_t(b.size());
+           return All(b, 0);
          };
        },
        "Error 112 201 1 11"},
@@ -607,7 +570,7 @@ TEST_F(OutputQueueTest, ClearOutputWhileSendingDropsTheJobWithoutEvents) {
       entered.set_value();
       released.wait();
     }
-    return int32_t(b.size());
+    return All(b, 0);
   };
   queue.SubmitOutput(true, {"A", "B"});
   queue.Start();
