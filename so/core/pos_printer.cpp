@@ -1,5 +1,6 @@
 #include "so/core/pos_printer.h"
 
+#include <cstdlib>
 #include <cstring>
 
 #include "common/opos.h"
@@ -18,6 +19,13 @@ CPOSPrinter::CPOSPrinter(platform::Registry& registry)
   out_.trace = [](std::string_view line) {
     platform::Trace("%.*s", static_cast<int>(line.size()), line.data());
   };
+  // QZ381_TEST_CONFIRM_LIMIT_MS (milliseconds, > 0) replaces the 300000 ms limit
+  // of the printer's confirmation, so that end-to-end tests of a silent printer
+  // run in seconds through the loaded module. Read once, here.
+  if (const char* limit = std::getenv("QZ381_TEST_CONFIRM_LIMIT_MS")) {
+    const unsigned long ms = std::strtoul(limit, nullptr, 10);
+    if (ms > 0 && ms <= 300000) queue_->SetConfirmLimitForTest(static_cast<uint32_t>(ms));
+  }
 }
 
 CPOSPrinter::~CPOSPrinter() {
