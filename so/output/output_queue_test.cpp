@@ -587,8 +587,9 @@ TEST_F(OutputQueueTest, ClearOutputWhileSendingDropsTheJobWithoutEvents) {
 
 TEST_F(OutputQueueTest, FlagWhenIdleOnAnIdleDeviceAnswersAtOnce) {
   queue.SetFlagWhenIdle(true);
-  EXPECT_FALSE(queue.FlagWhenIdle());
   EXPECT_EQ(fake.Snap().events, Strings{"StatusUpdate 1001"});
+  queue.TakeFlagWhenIdle();  // what delivering the event does
+  EXPECT_FALSE(queue.FlagWhenIdle());
 }
 
 TEST_F(OutputQueueTest, FlagWhenIdleIsDeliveredWhenTheQueueEmpties) {
@@ -691,6 +692,26 @@ TEST_F(OutputQueueTest, StopEndsTheThreadWhateverItWaitsFor) {
     stopped.wait();
     EXPECT_EQ(device.Snap().events.size(), c.events);
   }
+}
+
+// Once the thread has ended no error is outstanding: a device opened again must
+// not report the old error or go to the error state when it gets busy.
+TEST_F(OutputQueueTest, StopDuringAnErrorLeavesNoErrorBehind) {
+  fake.status = kCoverOpen;
+  queue.SubmitOutput(true, {"A"});
+  queue.Start();
+  ASSERT_TRUE(fake.WaitFor(Events(1)));
+  queue.Stop();
+  EXPECT_EQ(queue.ErrorLevel(), 1);
+  EXPECT_EQ(queue.ErrorStation(), 0);
+  EXPECT_EQ(queue.ErrorString(), "");
+  queue.ClearOutput();  // as releasing the device does
+  fake.Set([](FakeDevice& d) { d.status = kOk; });
+  queue.Start();
+  queue.SubmitOutput(true, {"B"});
+  Settle([](const Record& r) { return r.events.size() == 2 && Idle(r); });
+  EXPECT_EQ(fake.Snap().events, (Strings{"Error 114 201 1 11", "OutputComplete 2"}));
+  EXPECT_EQ(fake.Snap().states, (std::vector<int32_t>{3, 4, 2, 3, 2}));
 }
 
 }  // namespace
