@@ -422,11 +422,13 @@ void OutputQueue::ThreadMain() {
     const uint32_t raised = platform::TickCount();
     device_.PostError(failed.result, failed.extended, kLocusOutput, kRetry);
     int32_t response = kRetry;
-    if (!device_.WaitErrorResponse(stop_, &response)) return;
+    const bool answered = device_.WaitErrorResponse(stop_, &response);
+    // Answered or not, the error is no longer outstanding once this returns.
     error_level_ = 1;
     error_station_ = 0;
     lock.lock();
     error_string_.clear();
+    if (!answered) return;
     if (response == kClear) {
       lock.unlock();
       ClearOutput();
