@@ -117,7 +117,7 @@ TEST_F(SoTest, OnlyStatusStillCurrentIsDelivered) {
 // record at once; the delivery check then finds the flag cleared and drops the
 // record, so the application never hears that the device is idle. Disabled
 // until the output state and the delivery check agree on who clears the flag.
-TEST_F(SoTest, DISABLED_IdleDeviceAskedForFlagWhenIdleReportsIdleOnce) {
+TEST_F(SoTest, IdleDeviceAskedForFlagWhenIdleReportsIdleOnce) {
   so::CPOSPrinter* p = Enabled();
   p->SetPropertyNumber(8005, 1);
   EXPECT_EQ(p->GetPropertyNumber(6), 0);

@@ -176,17 +176,33 @@ int32_t PortChannel::ReadChannel(uint8_t* buffer, int32_t count, uint32_t timeou
   return Read_(buffer, count, timeout_ms, handle_);
 }
 
-bool PortChannel::LockChannel(int32_t timeout_ms) {
+bool RecursiveTimedLock::Lock(int32_t timeout_ms) {
+  const std::thread::id me = std::this_thread::get_id();
+  std::unique_lock<std::mutex> guard(mutex_);
+  auto free_or_mine = [&] { return depth_ == 0 || owner_ == me; };
   if (timeout_ms < 0) {
-    lock_.lock();
-    return true;
+    released_.wait(guard, free_or_mine);
+  } else if (!released_.wait_for(guard, std::chrono::milliseconds(timeout_ms), free_or_mine)) {
+    return false;
   }
-  return lock_.try_lock_for(std::chrono::milliseconds(timeout_ms));
+  owner_ = me;
+  ++depth_;
+  return true;
 }
 
-void PortChannel::UnlockChannel() {
-  lock_.unlock();
+void RecursiveTimedLock::Unlock() {
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (depth_ == 0 || owner_ != std::this_thread::get_id()) return;  // not ours
+    if (--depth_ > 0) return;
+    owner_ = std::thread::id();
+  }
+  released_.notify_one();
 }
+
+bool PortChannel::LockChannel(int32_t timeout_ms) { return lock_.Lock(timeout_ms); }
+
+void PortChannel::UnlockChannel() { lock_.Unlock(); }
 
 void PortChannel::ClearChannel() {
   if (Clear_) Clear_(handle_);

@@ -3,6 +3,7 @@
 // one PortChannel per registered port name, bound to the managing port module
 // (Vexlink) that is loaded from the path in the registry value mngdir.
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -17,6 +18,21 @@
 namespace qz381::so {
 
 class CPOSPrinter;
+
+// A recursive lock with a time-out, owned by a thread. Built on a plain mutex and
+// a condition variable so that the thread sanitizer can follow it.
+class RecursiveTimedLock {
+ public:
+  // -1 waits without limit.
+  bool Lock(int32_t timeout_ms);
+  void Unlock();
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable released_;
+  std::thread::id owner_;
+  int depth_ = 0;
+};
 
 inline constexpr uint8_t kOwnerServiceObject = 1;
 
@@ -69,7 +85,7 @@ class PortChannel {
   int32_t handle_ = 0;
   // Recursive: the status thread holds it while the sink answers a power change
   // with a command of its own.
-  std::recursive_timed_mutex lock_;
+  RecursiveTimedLock lock_;
   std::atomic<uint8_t> open_owners_{0};
   std::atomic<bool> stop_{false};
   platform::Event stop_event_{true, false};

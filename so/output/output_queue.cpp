@@ -267,10 +267,9 @@ void OutputQueue::UpdateOutputState() {
   }
   device_.SetState(kStateIdle);
   work_.Reset();
-  if (flag_when_idle_) {
-    flag_when_idle_ = false;
-    device_.PostIdle();
-  }
+  // The flag stays set until the idle event is delivered: delivery drops the
+  // event when the application has cleared the flag in the meantime.
+  if (flag_when_idle_) device_.PostIdle();
 }
 
 void OutputQueue::ClearQueuesLocked() {
