@@ -171,6 +171,7 @@ class CPOSPrinter final : public IDispatch, private output::OutputDevice {
   std::string PortName() override { return std::string(ports::PortNameOf(option_)); }
   uint32_t ChunkSize() override { return option_.outputBufferSize; }
   std::string BuildPrologue() override;
+  void PrologueNotSent() override;
   std::string PageModeHeader() override;
   output::ResultPair StatusCheck() override;
   void ResetRotation() override;
@@ -253,6 +254,7 @@ class CPOSPrinter final : public IDispatch, private output::OutputDevice {
   // Guards the output settings (out_): the application's thread translates and
   // changes properties while the output thread builds prologues.
   std::mutex settings_mutex_;
+  uint8_t last_prologue_settings_ = 0;  // pending settings the last prologue consumed
   std::unique_ptr<output::OutputQueue> queue_;
   uint32_t settle_ms_ = 500;
 };

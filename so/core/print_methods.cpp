@@ -185,7 +185,15 @@ int32_t CPOSPrinter::SetBitmap(int32_t, int32_t, const std::string&, int32_t, in
 
 std::string CPOSPrinter::BuildPrologue() {
   std::lock_guard<std::mutex> settings(settings_mutex_);
-  return output::BuildModePrologue(out_);
+  const uint8_t before = out_.PendingSettings;
+  std::string prologue = output::BuildModePrologue(out_);
+  last_prologue_settings_ = before & static_cast<uint8_t>(~out_.PendingSettings);
+  return prologue;
+}
+
+void CPOSPrinter::PrologueNotSent() {
+  std::lock_guard<std::mutex> settings(settings_mutex_);
+  out_.PendingSettings |= last_prologue_settings_;
 }
 
 std::string CPOSPrinter::PageModeHeader() {

@@ -143,8 +143,10 @@ bool OutputQueue::SendJob(bool async, OutputJob& job) {
   job.result = kSuccess;
   job.extended = 0;
   if (!device_.Claimed()) return true;
-  bool ok = WriteChecked(device_.BuildPrologue(), job);
-  if (!ok) return false;
+  if (!WriteChecked(device_.BuildPrologue(), job)) {
+    if (job.extended != kShortWrite) device_.PrologueNotSent();
+    return false;
+  }
   const int32_t type = device_.PrinterType();
   for (const std::string& s : job.strings) {
     if (!s.empty() && !WriteChecked(s, job)) return false;

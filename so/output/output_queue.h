@@ -42,6 +42,9 @@ class OutputDevice {
   virtual uint32_t ChunkSize() = 0;  // OutputBuf; never 0 (refused at open)
   // The mode prologue; consumes the pending printer settings it sends.
   virtual std::string BuildPrologue() = 0;
+  // The last prologue was refused before a byte went out: its settings are
+  // pending again, so the next job sends them.
+  virtual void PrologueNotSent() {}
   // The page-mode header (select page mode, print direction).
   virtual std::string PageModeHeader() = 0;
   // The status flags that stop output, as a result pair.

@@ -55,7 +55,7 @@ struct Record {
   std::vector<int32_t> states;  // changes only
   Strings events;               // "OutputComplete 1", "Error 114 201 1 11", "StatusUpdate 1001"
   Clock::time_point error_at;
-  int rotation_resets = 0, answers = 0, unlocked_writes = 0;
+  int rotation_resets = 0, answers = 0, unlocked_writes = 0, prologues_not_sent = 0;
 };
 
 // A printer behind a port: answers the status request with one byte unless
@@ -109,6 +109,9 @@ class FakeDevice final : public OutputDevice {
   ResultPair StatusCheck() override { return Get(status); }
   void ResetRotation() override {
     Change([](Record& r) { ++r.rotation_resets; });
+  }
+  void PrologueNotSent() override {
+    Change([](Record& r) { ++r.prologues_not_sent; });
   }
   bool LockPort(int32_t) override {
     port_mu_.lock();
@@ -303,6 +306,8 @@ TEST_F(OutputQueueTest, SynchronousRequestIsSentAtOnce) {
     EXPECT_EQ(q.SubmitOutput(false, c.list), c.result);
     EXPECT_EQ(device.Snap().writes, c.writes);
     EXPECT_EQ(q.OutputID(), 0);
+    // A refused prologue gives its printer settings back for the next job.
+    EXPECT_EQ(device.Snap().prologues_not_sent, c.writes.empty() && c.result != kOk ? 1 : 0);
   }
 }
 
