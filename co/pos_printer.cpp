@@ -296,10 +296,16 @@ struct PosPrinter::Impl final : public IDispatch {
     if (module) {
       using CanUnloadFn = HRESULT(STDAPICALLTYPE*)();
       auto can_unload = reinterpret_cast<CanUnloadFn>(module->Symbol("DllCanUnloadNow"));
-      if (!can_unload || can_unload() == S_OK)
+      if (!can_unload || can_unload() == S_OK) {
         module.reset();
-      else
-        module.release();  // something still lives in it: keep it loaded
+      } else {
+        // Something still lives in it (another control object's service
+        // object): the process keeps it loaded, as COM does.
+        static std::mutex kept_mutex;
+        static std::vector<std::unique_ptr<platform::DynamicLibrary>> kept;
+        std::lock_guard<std::mutex> guard(kept_mutex);
+        kept.push_back(std::move(module));
+      }
     }
   }
 

@@ -360,7 +360,7 @@ TEST_F(OutputE2eTest, SoakWithFaultsAnsweredRetry) {
           if (e.kind == RecordedEvent::kOutputComplete && e.value == kJobs) return true;
         return false;
       },
-      milliseconds(60000));
+      milliseconds(240000));
   stop = true;
   injector.join();
   if (!all_done) {
