@@ -12,7 +12,6 @@ namespace {
 constexpr int32_t kSuccess = 0;
 constexpr int32_t kFailure = 111;
 constexpr int32_t kTimeout = 112;
-constexpr int32_t kExtended = 114;
 constexpr int32_t kShortWrite = 410;
 constexpr int32_t kCoverOpen = 201;
 constexpr int32_t kPaperEmpty = 203;
