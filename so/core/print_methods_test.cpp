@@ -1,0 +1,108 @@
+// The printing methods' state and argument checks, and what they hand to the port.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+#include "so/core/pos_printer.h"
+#include "so/core/testdata/so_fixture.h"
+
+namespace qz381::testing {
+namespace {
+
+constexpr int32_t kReceipt = 2;
+
+TEST_F(SoTest, PrintingMethodsCheckTheirArguments) {
+  struct Case {
+    const char* name;
+    std::function<int32_t(so::CPOSPrinter*)> call;
+    int32_t want;
+  };
+  const Case cases[] = {
+      {"PrintNormal on station 3", [](auto* p) { return p->PrintNormal(3, "x"); }, 106},
+      {"PrintImmediate on station 1", [](auto* p) { return p->PrintImmediate(1, "x"); }, 106},
+      {"PrintTwoNormal always", [](auto* p) { return p->PrintTwoNormal(kReceipt, "a", "b"); }, 106},
+      {"CutPaper(101)", [](auto* p) { return p->CutPaper(101); }, 106},
+      {"CutPaper(-1)", [](auto* p) { return p->CutPaper(-1); }, 106},
+      {"RotatePrint(2, 2)", [](auto* p) { return p->RotatePrint(kReceipt, 2); }, 106},
+      {"RotatePrint(2, 258)", [](auto* p) { return p->RotatePrint(kReceipt, 258); }, 0},
+      {"TransactionPrint end outside one",
+       [](auto* p) { return p->TransactionPrint(kReceipt, 12); }, 106},
+      {"SetLogo at location 3", [](auto* p) { return p->SetLogo(3, "x"); }, 106},
+      {"ValidateData plain text", [](auto* p) { return p->ValidateData(kReceipt, "abc"); }, 0},
+      {"ValidateData unknown command letter",
+       [](auto* p) { return p->ValidateData(kReceipt, "\x1B|9Z"); }, 111},
+      {"ValidateData ESC|iC", [](auto* p) { return p->ValidateData(kReceipt, "\x1B|iC"); }, 106},
+      {"pageModePrint(5)", [](auto* p) { return p->pageModePrint(5); }, 106},
+  };
+  so::CPOSPrinter* p = Opened();
+  // Before claiming every one of them but PrintTwoNormal is refused with 103.
+  EXPECT_EQ(p->PrintNormal(kReceipt, "x"), 103);
+  EXPECT_EQ(p->CutPaper(50), 103);
+  EXPECT_EQ(p->PrintTwoNormal(kReceipt, "a", "b"), 106);
+  ASSERT_EQ(p->ClaimDevice(1000), 0);
+  p->SetPropertyNumber(3, 1);
+  fake_.Take(p->port_handle());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(c.call(p), c.want);
+    EXPECT_EQ(p->GetPropertyNumber(6), c.want);  // ResultCode
+  }
+  EXPECT_EQ(fake_.Take(p->port_handle()), "");  // none of them printed
+}
+
+TEST_F(SoTest, RotationAndLogoReachTheNextOutput) {
+  so::CPOSPrinter* p = Enabled();
+  const int32_t port = p->port_handle();
+  ASSERT_EQ(p->PrintImmediate(kReceipt, ""), 0);
+  const std::string framing = fake_.Take(port);  // the prologue alone
+  // Every setting is pending at first, the rotation (normal) among them.
+  EXPECT_NE(framing.find(Hex(std::string("\x1B\x7B\x00", 3))), std::string::npos);
+
+  ASSERT_EQ(p->RotatePrint(kReceipt, 259), 0);
+  ASSERT_EQ(p->SetLogo(1, "LOGO"), 0);
+  ASSERT_EQ(p->PrintImmediate(kReceipt, "\x1B|tL"), 0);
+  const std::string sent = fake_.Take(port);
+  EXPECT_NE(sent.find(Hex(std::string("\x1B\x7B\x01", 3))), std::string::npos) << "upside down";
+  EXPECT_NE(sent.find(Hex("LOGO")), std::string::npos);
+}
+
+TEST_F(SoTest, TransactionCollectsUntilItEndsAndClearOutputDropsIt) {
+  so::CPOSPrinter* p = Enabled();
+  const int32_t port = p->port_handle();
+  ASSERT_EQ(p->TransactionPrint(kReceipt, 11), 0);
+  ASSERT_EQ(p->PrintNormal(kReceipt, "first\n"), 0);
+  ASSERT_EQ(p->TransactionPrint(kReceipt, 11), 0);  // still the same transaction
+  ASSERT_EQ(p->PrintNormal(kReceipt, "second\n"), 0);
+  EXPECT_EQ(fake_.Take(port), "");
+  ASSERT_EQ(p->TransactionPrint(kReceipt, 12), 0);
+  const std::string sent = fake_.Take(port);
+  EXPECT_NE(sent.find(Hex("first")), std::string::npos);
+  EXPECT_LT(sent.find(Hex("first")), sent.find(Hex("second")));
+
+  ASSERT_EQ(p->TransactionPrint(kReceipt, 11), 0);
+  ASSERT_EQ(p->PrintNormal(kReceipt, "dropped\n"), 0);
+  ASSERT_EQ(p->ClearOutput(), 0);
+  EXPECT_EQ(p->TransactionPrint(kReceipt, 12), 106);  // ClearOutput ended it
+  EXPECT_EQ(fake_.Take(port).find(Hex("dropped")), std::string::npos);
+}
+
+TEST_F(SoTest, PageModeKeepsThePageForAnotherPrint) {
+  so::CPOSPrinter* p = Enabled();
+  const int32_t port = p->port_handle();
+  ASSERT_EQ(p->pageModePrint(1), 0);
+  ASSERT_EQ(p->PrintNormal(kReceipt, "page\n"), 0);
+  EXPECT_EQ(fake_.Take(port), "");
+  ASSERT_EQ(p->pageModePrint(2), 0);  // print and keep
+  std::string sent = fake_.Take(port);
+  EXPECT_NE(sent.find(Hex("\x1B\x4C")), std::string::npos) << "page-mode header";
+  EXPECT_NE(sent.find(Hex(std::string("\x0C\x00\x00", 3))), std::string::npos) << "print the page";
+  ASSERT_EQ(p->pageModePrint(3), 0);  // again, then empty
+  EXPECT_NE(fake_.Take(port).find(Hex("page")), std::string::npos);
+  ASSERT_EQ(p->pageModePrint(1), 0);
+  ASSERT_EQ(p->pageModePrint(3), 0);
+  EXPECT_EQ(fake_.Take(port).find(Hex("page")), std::string::npos);
+}
+
+}  // namespace
+}  // namespace qz381::testing
