@@ -1,0 +1,58 @@
+#include <png.h>
+
+#include <cstring>
+
+#include "tools/sim/render/render.h"
+
+namespace qz381::sim::render {
+
+bool WritePng(const Image& image, const std::string& path, std::string* error) {
+  if (image.width <= 0 || image.height <= 0 ||
+      image.pixels.size() != static_cast<size_t>(image.width) * image.height) {
+    if (error) *error = "empty or inconsistent image";
+    return false;
+  }
+  png_image png;
+  std::memset(&png, 0, sizeof png);
+  png.version = PNG_IMAGE_VERSION;
+  png.width = static_cast<png_uint_32>(image.width);
+  png.height = static_cast<png_uint_32>(image.height);
+  png.format = PNG_FORMAT_GRAY;
+  if (!png_image_write_to_file(&png, path.c_str(), 0, image.pixels.data(), 0, nullptr)) {
+    if (error) *error = path + ": " + png.message;
+    png_image_free(&png);
+    return false;
+  }
+  return true;
+}
+
+bool ReadPng(const std::string& path, Image* image, std::string* error) {
+  png_image png;
+  std::memset(&png, 0, sizeof png);
+  png.version = PNG_IMAGE_VERSION;
+  if (!png_image_begin_read_from_file(&png, path.c_str())) {
+    if (error) *error = path + ": " + png.message;
+    png_image_free(&png);
+    return false;
+  }
+  // A receipt is never larger than the paper and the longest page.
+  if (png.width > 1u << 14 || png.height > 1u << 20) {
+    if (error) *error = path + ": image too large";
+    png_image_free(&png);
+    return false;
+  }
+  png.format = PNG_FORMAT_GRAY;
+  Image out;
+  out.width = static_cast<int>(png.width);
+  out.height = static_cast<int>(png.height);
+  out.pixels.resize(PNG_IMAGE_SIZE(png));
+  if (!png_image_finish_read(&png, nullptr, out.pixels.data(), 0, nullptr)) {
+    if (error) *error = path + ": " + png.message;
+    png_image_free(&png);
+    return false;
+  }
+  *image = std::move(out);
+  return true;
+}
+
+}  // namespace qz381::sim::render
