@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "tools/sim/render/render.h"
+
 namespace qz381::sim {
 namespace {
 
@@ -44,6 +46,20 @@ Clock::duration LineTime(uint32_t baud, size_t bytes) {
 Simulator::Simulator(SimulatorOptions options)
     : options_(std::move(options)), parser_([this](const Command& c) { OnCommand(c); }) {
   baud_ = options_.baud;
+  if (!options_.render_path.empty()) {
+    render::RenderOptions render_options;
+    render_options.on_page = [this](render::Image page) { WritePage(page); };
+    renderer_ = std::make_unique<render::Renderer>(std::move(render_options));
+  }
+}
+
+void Simulator::WritePage(const render::Image& page) {
+  char name[32];
+  std::snprintf(name, sizeof name, "/receipt-%03d.png", ++rendered_pages_);
+  std::string error;
+  if (!render::WritePng(page, options_.render_path + name, &error)) {
+    std::fprintf(stderr, "qz381-sim: %s\n", error.c_str());
+  }
 }
 
 std::unique_ptr<Simulator> Simulator::Start(SimulatorOptions options, std::string* error) {
@@ -127,6 +143,8 @@ void Simulator::Stop() {
   if (io_thread_.joinable()) io_thread_.join();
   if (scenario_thread_.joinable()) scenario_thread_.join();
   if (master_fd_ >= 0) parser_.Finish();
+  if (renderer_ && !renderer_->Empty()) WritePage(renderer_->Snapshot());
+  renderer_.reset();
   Unregister();
   for (int* fd : {&master_fd_, &slave_fd_, &wake_fds_[0], &wake_fds_[1]}) {
     if (*fd >= 0) close(*fd);
@@ -298,10 +316,11 @@ void Simulator::OnCommand(const Command& command) {
         QueueLocked(&reply, 1);
       }
     }
-    if (options_.on_command) snapshot = state_;
+    if (options_.on_command || renderer_) snapshot = state_;
     cv_.notify_all();
   }
-  if (snapshot) options_.on_command(command, *snapshot);
+  if (snapshot && renderer_) renderer_->OnCommand(command, *snapshot);
+  if (snapshot && options_.on_command) options_.on_command(command, *snapshot);
 }
 
 void Simulator::QueueLocked(const uint8_t* bytes, size_t n) {

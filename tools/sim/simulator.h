@@ -28,6 +28,11 @@
 
 namespace qz381::sim {
 
+namespace render {
+class Renderer;
+struct Image;
+}  // namespace render
+
 struct SimulatorOptions {
   // When set, the pseudo-terminal is registered under this port name ("COM7")
   // in HKEY_LOCAL_MACHINE\HARDWARE\DEVICEMAP\SERIALCOMM for as long as the
@@ -49,6 +54,11 @@ struct SimulatorOptions {
   // the command was applied (the hook a renderer attaches to). It must not
   // call back into the simulator.
   std::function<void(const Command&, const PrinterState&)> on_command;
+  // When set, the receipt is drawn as the commands arrive and every cut writes
+  // the page up to it to `<render_path>/receipt-NNN.png` (NNN counting from
+  // 001) in an existing directory; what was printed after the last cut is
+  // written on Stop().
+  std::string render_path;
   // Called when a `quit` command is executed, on the thread executing it. It
   // must not call Stop() itself (it may be the scenario thread); wake the
   // owner instead.
@@ -122,6 +132,7 @@ class Simulator {
   bool SleepFor(std::chrono::milliseconds duration);  // false when stopped
   void ScenarioLoop(std::vector<ScenarioStep> steps, uint64_t generation);
   void Unregister();
+  void WritePage(const render::Image& page);  // I/O thread, or Stop() after it
 
   SimulatorOptions options_;
   std::string slave_path_;
@@ -132,7 +143,9 @@ class Simulator {
   std::FILE* raw_file_ = nullptr;
   platform::Registry* registry_ = nullptr;  // set once registered
   std::thread io_thread_;
-  CommandParser parser_;  // I/O thread only (and Stop() after it has ended)
+  CommandParser parser_;                        // I/O thread only (and Stop() after it has ended)
+  std::unique_ptr<render::Renderer> renderer_;  // likewise; set with render_path
+  int rendered_pages_ = 0;
 
   std::mutex stop_mu_;  // serialises Stop() and RunScenario(); guards the threads
   bool stopped_ = false;

@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "tools/sim/control_server.h"
+#include "tools/sim/render/render.h"
 
 namespace qz381::sim {
 namespace {
@@ -249,6 +250,32 @@ TEST_F(SimulatorTest, CommandHookSeesTheStateAfterEachCommand) {
   ASSERT_TRUE(sim->WaitForJournalLine("LF", kReply));
   std::lock_guard lock(mu);
   EXPECT_EQ(emphasis, (std::vector<bool>{false, true, false}));
+}
+
+TEST_F(SimulatorTest, RendersOnePagePerCut) {
+  sim_->Stop();
+  const std::filesystem::path dir =
+      std::filesystem::path(::testing::TempDir()) / ("sim-render-" + std::to_string(getpid()));
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  SimulatorOptions options;
+  options.render_path = dir.string();
+  std::string error;
+  auto sim = Simulator::Start(std::move(options), &error);
+  ASSERT_TRUE(sim) << error;
+  HostLine host(sim->SlavePath());
+  host.Write("first\n" + B({0x1D, 'V', 1}) + "second\n");
+  ASSERT_TRUE(sim->WaitForJournalLine("LF", kReply, 2));
+  sim->Stop();
+  render::Image first, second;
+  ASSERT_TRUE(render::ReadPng((dir / "receipt-001.png").string(), &first, &error)) << error;
+  ASSERT_TRUE(render::ReadPng((dir / "receipt-002.png").string(), &second, &error)) << error;
+  EXPECT_FALSE(std::filesystem::exists(dir / "receipt-003.png"));
+  // The first page ends with the cut mark, the second has only its line.
+  EXPECT_EQ(first.height, kDefaultLineSpacing + 2 * render::kCutGap + 1);
+  EXPECT_TRUE(first.Ink(0, kDefaultLineSpacing + render::kCutGap));
+  EXPECT_EQ(second.height, kDefaultLineSpacing);
+  std::filesystem::remove_all(dir);
 }
 
 TEST(SimulatorRegistryTest, MapsThePortWhileRunning) {

@@ -90,6 +90,8 @@ class Renderer {
   Image Snapshot() const;
 
   const RenderStats& stats() const { return stats_; }
+  // Nothing drawn, fed or waiting in the line buffer since the last page.
+  bool Empty() const;
 
  private:
   struct Glyph;

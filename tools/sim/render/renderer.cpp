@@ -308,6 +308,10 @@ void Renderer::SetInk(int x, int64_t y) {
   ink_[row * kPaperWidth + x] = 1;
 }
 
+bool Renderer::Empty() const {
+  return ink_.empty() && y_ == 0 && line_.empty();
+}
+
 Image Renderer::Snapshot() const {
   Image image;
   image.width = kPaperWidth;
