@@ -24,16 +24,17 @@ namespace {
 constexpr const char* kUsage =
     "usage: qz381-sim [--port COMn] [--registry FILE] [--journal FILE] [--raw FILE]\n"
     "                 [--control SOCKET] [--scenario FILE] [--baud N] [--print-path]\n"
-    "                 [--no-stdin]\n"
+    "                 [--render DIR] [--no-stdin]\n"
     "Plays a QZ381 printer on a new pseudo-terminal. With --port the terminal is\n"
     "registered as that serial port name (in --registry FILE, or the default\n"
     "registry) until the simulator ends; without it, its path is printed.\n"
+    "--render DIR draws the receipt: one PNG per cut, DIR/receipt-NNN.png.\n"
     "Operator commands come one per line from standard input (unless --no-stdin),\n"
     "from the control socket and from the scenario file; see tools/sim/README.md.\n"
     "Ends on 'quit', SIGINT, SIGTERM, or the end of standard input.\n";
 
 struct Arguments {
-  std::string port, registry, journal, raw, control, scenario;
+  std::string port, registry, journal, raw, control, scenario, render;
   uint32_t baud = 0;
   bool print_path = false;
   bool use_stdin = true;
@@ -55,6 +56,8 @@ bool ParseArguments(int argc, char** argv, Arguments* a) {
       if (!value(&a->journal)) return false;
     } else if (arg == "--raw") {
       if (!value(&a->raw)) return false;
+    } else if (arg == "--render") {
+      if (!value(&a->render)) return false;
     } else if (arg == "--control") {
       if (!value(&a->control)) return false;
     } else if (arg == "--scenario") {
@@ -144,6 +147,7 @@ int main(int argc, char** argv) {
   }
   options.journal_path = args.journal;
   options.raw_path = args.raw;
+  options.render_path = args.render;
   options.baud = args.baud;
   options.keep_in_memory = false;
   options.on_quit = [] { kill(getpid(), SIGUSR1); };
