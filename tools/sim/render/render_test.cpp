@@ -182,6 +182,37 @@ TEST(Render, OversizedInputIsClippedAndBounded) {
   EXPECT_EQ(stats.clipped_images, 1u);
 }
 
+TEST(Render, ReverseInvertsTheCell) {
+  const Image image = Render(kInit + B({0x1D, 'B', 1}) + " \n");
+  const Box box = InkBox(image);
+  EXPECT_EQ(box.left, kPaperMargin);
+  EXPECT_EQ(box.width(), kFontAWidth);
+  EXPECT_EQ(box.bottom - box.top + 1, kFontAHeight);
+}
+
+TEST(Render, ArbitraryBytesStayWithinThePage) {
+  // Pseudo-random streams, biased towards the commands the renderer acts on.
+  const std::string prefixes[] = {
+      B({0x1B, '!'}), B({0x1D, '!'}), B({0x1D, 'v', '0', 0, 4, 0, 3, 0}),
+      B({0x1B, 'J'}), B({0x1B, 'd'}), B({0x1D, 'V'}),
+      B({0x1B, ' '}), B({0x1D, 'L'}), B({0x1D, 'W'}),
+      "\n",           "text"};
+  uint32_t seed = 12345;
+  auto next = [&] { return seed = seed * 1103515245u + 12345u, seed >> 16; };
+  for (int run = 0; run < 20; ++run) {
+    std::string bytes;
+    while (bytes.size() < 20000) {
+      if (next() % 3 == 0) bytes += prefixes[next() % std::size(prefixes)];
+      bytes += static_cast<char>(next() & 0xFF);
+    }
+    RenderOptions options;
+    options.max_height = 3000;
+    const Image image = Render(bytes, nullptr, std::move(options));
+    EXPECT_EQ(image.width, kPaperWidth);
+    EXPECT_LE(image.height, 3000);
+  }
+}
+
 TEST(Render, EveryCutEndsAPageWhenAsked) {
   std::vector<Image> pages;
   RenderOptions options;

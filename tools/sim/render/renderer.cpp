@@ -197,6 +197,7 @@ int Renderer::PrintLine(const PrinterState& state) {
 }
 
 void Renderer::DrawGlyph(const Glyph& glyph, int x, int64_t bottom) {
+  if (bottom - glyph.cell_height >= options_.max_height) return;  // below the page's end
   const int base_width = glyph.font == 1 ? kFontBWidth : kFontAWidth;
   const int base_height = glyph.font == 1 ? kFontBHeight : kFontAHeight;
   // The pattern fills the cell less a one-dot border left and top and a
