@@ -6,9 +6,10 @@
 // line buffer (normal font 12 x 24 dots, compressed font 9 x 17, with
 // emphasis, underline, reverse, double width/height and the GS ! factors) that
 // is printed, aligned, on LF, ESC d, ESC J, a full line, an image or a cut.
-// GS v 0 raster images are drawn dot for dot; cuts are a dashed line across
-// the paper. Commands it does not draw yet (barcodes, symbols, column and
-// two-colour graphics, stored images, page mode) are counted, not drawn.
+// GS v 0 raster images are drawn dot for dot, ESC * column images as part of
+// the line; cuts are a dashed line across the paper. Commands it does not draw
+// yet (barcodes, symbols, two-colour graphics, stored images, page mode) are
+// counted, not drawn.
 //
 // Memory is bounded: the page never grows past `max_height` rows; anything
 // below is dropped and counted, and images wider than the paper are clipped.
@@ -99,6 +100,8 @@ class Renderer {
   int PrintLine(const PrinterState& state);
   void Text(const std::string& text, const PrinterState& state);
   void Raster(const Command& command, const PrinterState& state);
+  void ColumnImage(const Command& command, const PrinterState& state);
+  void DrawColumns(const Glyph& image, int x, int64_t bottom);
   void Cut(const PrinterState& state);
   void Advance(int64_t dots);
   void SetInk(int x, int64_t y);

@@ -78,6 +78,30 @@ TEST(Render, RasterImageFollowsAlignmentAndScale) {
   EXPECT_EQ(box.bottom, 1);
 }
 
+TEST(Render, ColumnImageComesBackDotForDot) {
+  // Two 24-dot columns at full density, then LF: the line is the image's height.
+  const std::string data = B({0x80, 0x00, 0x01, 0x0F, 0xF0, 0x00});
+  const Image image = Render(kInit + B({0x1B, '*', 33, 2, 0}) + data + "\n");
+  for (int y = 0; y < 24; ++y) {
+    for (int x = 0; x < image.width; ++x) {
+      bool expected = false;
+      const int column = x - kPaperMargin;
+      if (column == 0 || column == 1) {
+        expected = (static_cast<uint8_t>(data[column * 3 + y / 8]) >> (7 - y % 8)) & 1;
+      }
+      ASSERT_EQ(image.Ink(x, y), expected) << x << "," << y;
+    }
+  }
+  // Eight-dot single density: each dot is 2 wide and 3 tall, beside the text.
+  const Box box =
+      InkBox(Render(kInit + "A" + B({0x1B, '*', 0, 1, 0, 0x80}) + "\n"), 0, kFontAHeight);
+  EXPECT_EQ(box.right, kPaperMargin + kFontAWidth + 1);
+  const Box dot = InkBox(Render(kInit + B({0x1B, '*', 0, 1, 0, 0x80}) + "\n"));
+  EXPECT_EQ(dot.width(), 2);
+  EXPECT_EQ(dot.bottom - dot.top + 1, 3);
+  EXPECT_EQ(dot.top, 0);
+}
+
 TEST(Render, CutIsADashedLineAcrossThePaper) {
   const Image image = Render(kInit + B({0x1D, 'V', 1}));
   int dashed_rows = 0;
@@ -192,11 +216,19 @@ TEST(Render, ReverseInvertsTheCell) {
 
 TEST(Render, ArbitraryBytesStayWithinThePage) {
   // Pseudo-random streams, biased towards the commands the renderer acts on.
-  const std::string prefixes[] = {
-      B({0x1B, '!'}), B({0x1D, '!'}), B({0x1D, 'v', '0', 0, 4, 0, 3, 0}),
-      B({0x1B, 'J'}), B({0x1B, 'd'}), B({0x1D, 'V'}),
-      B({0x1B, ' '}), B({0x1D, 'L'}), B({0x1D, 'W'}),
-      "\n",           "text"};
+  const std::string prefixes[] = {B({0x1B, '!'}),
+                                  B({0x1D, '!'}),
+                                  B({0x1D, 'v', '0', 0, 4, 0, 3, 0}),
+                                  B({0x1B, '*', 33, 200, 0}),
+                                  B({0x1B, '*', 0, 40, 1}),
+                                  B({0x1B, 'J'}),
+                                  B({0x1B, 'd'}),
+                                  B({0x1D, 'V'}),
+                                  B({0x1B, ' '}),
+                                  B({0x1D, 'L'}),
+                                  B({0x1D, 'W'}),
+                                  "\n",
+                                  "text"};
   uint32_t seed = 12345;
   auto next = [&] { return seed = seed * 1103515245u + 12345u, seed >> 16; };
   for (int run = 0; run < 20; ++run) {

@@ -14,6 +14,11 @@ struct Renderer::Glyph {
   bool bold = false;
   bool reverse = false;
   int underline = 0;
+  // An ESC * column image instead of a character: `column_bytes` bytes a
+  // column (top bit first), each bit a dot_width x dot_height block.
+  std::vector<uint8_t> columns;
+  int column_bytes = 0;
+  int dot_width = 1, dot_height = 1;
 };
 
 namespace {
@@ -51,7 +56,6 @@ int Factor(bool doubled, int factor) {
 
 bool PrintsUndrawn(Op op) {
   switch (op) {
-    case Op::kBitImage:
     case Op::kGraphics:
     case Op::kSymbol:
     case Op::kBarcode:
@@ -137,6 +141,9 @@ void Renderer::OnCommand(const Command& command, const PrinterState& state) {
     case Op::kRasterImage:
       Raster(command, state);
       break;
+    case Op::kBitImage:
+      if (state.selected) ColumnImage(command, state);
+      break;
     case Op::kCut:
       // The feed-and-cut forms feed n dots first.
       if (command.params.size() >= 2) {
@@ -182,6 +189,62 @@ void Renderer::Text(const std::string& text, const PrinterState& state) {
   }
 }
 
+void Renderer::ColumnImage(const Command& command, const PrinterState& state) {
+  if (command.params.size() < 3) return;
+  const int mode = command.params[0];
+  Glyph image;
+  switch (mode) {
+    case 0:  // 8 dots tall, single density: 60 x 90 dpi
+      image.dot_width = 2, image.dot_height = 3, image.column_bytes = 1;
+      break;
+    case 1:  // 8 dots, double density: 60 x 180 dpi
+      image.dot_width = 1, image.dot_height = 3, image.column_bytes = 1;
+      break;
+    case 32:  // 24 dots, single density: 180 x 90 dpi
+      image.dot_width = 2, image.dot_height = 1, image.column_bytes = 3;
+      break;
+    case 33:  // 24 dots, double density: 180 x 180 dpi
+      image.dot_width = 1, image.dot_height = 1, image.column_bytes = 3;
+      break;
+    default:
+      ++stats_.unsupported;
+      return;
+  }
+  const int announced = command.params[1] | command.params[2] << 8;
+  // Columns past the end of the line are dropped, as the printer does.
+  const int room = (AreaOf(state).width - line_width_) / image.dot_width;
+  const int columns = std::min(announced, std::max(0, room));
+  if (columns < announced) ++stats_.clipped_images;
+  if (columns == 0) return;
+  const size_t size = static_cast<size_t>(columns) * image.column_bytes;
+  image.columns.assign(size, 0);
+  std::copy_n(command.data.begin(), std::min(size, command.data.size()), image.columns.begin());
+  image.x = line_width_;
+  image.cell_width = columns * image.dot_width;
+  image.cell_height = image.column_bytes * 8 * image.dot_height;
+  line_width_ += image.cell_width;
+  line_.push_back(std::move(image));
+}
+
+void Renderer::DrawColumns(const Glyph& image, int x, int64_t bottom) {
+  const int64_t top = bottom - image.cell_height;
+  if (top >= options_.max_height) return;
+  const int columns = image.cell_width / image.dot_width;
+  for (int c = 0; c < columns; ++c) {
+    for (int b = 0; b < image.column_bytes; ++b) {
+      const uint8_t bits = image.columns[static_cast<size_t>(c) * image.column_bytes + b];
+      for (int k = 0; k < 8; ++k) {
+        if (!((bits >> (7 - k)) & 1)) continue;
+        for (int i = 0; i < image.dot_width; ++i) {
+          for (int j = 0; j < image.dot_height; ++j) {
+            SetInk(x + c * image.dot_width + i, top + (b * 8 + k) * image.dot_height + j);
+          }
+        }
+      }
+    }
+  }
+}
+
 int Renderer::PrintLine(const PrinterState& state) {
   int height = 0;
   for (const Glyph& glyph : line_) height = std::max(height, glyph.cell_height);
@@ -189,7 +252,13 @@ int Renderer::PrintLine(const PrinterState& state) {
     const Area area = AreaOf(state);
     const int start = AlignedStart(state, area, line_width_);
     // Characters of different heights share the line's bottom.
-    for (const Glyph& glyph : line_) DrawGlyph(glyph, kPaperMargin + start + glyph.x, y_ + height);
+    for (const Glyph& glyph : line_) {
+      if (glyph.column_bytes > 0) {
+        DrawColumns(glyph, kPaperMargin + start + glyph.x, y_ + height);
+      } else {
+        DrawGlyph(glyph, kPaperMargin + start + glyph.x, y_ + height);
+      }
+    }
   }
   line_.clear();
   line_width_ = 0;
