@@ -4,7 +4,8 @@
 //
 // The renderer follows the command stream in standard mode: text goes into a
 // line buffer (normal font 12 x 24 dots, compressed font 9 x 17, with
-// emphasis, underline, reverse, double width/height and the GS ! factors) that
+// emphasis, underline, reverse, upside-down, double width/height and the GS !
+// factors) that
 // is printed, aligned, on LF, ESC d, ESC J, a full line, an image or a cut.
 // GS v 0 raster images are drawn dot for dot, ESC * column images as part of
 // the line; cuts are a dashed line across the paper. Commands it does not draw
@@ -105,6 +106,7 @@ class Renderer {
   void Cut(const PrinterState& state);
   void Advance(int64_t dots);
   void SetInk(int x, int64_t y);
+  void Plot(int x, int64_t y);  // SetInk through the line's upside-down turn
   void DrawGlyph(const Glyph& glyph, int x, int64_t bottom);
 
   RenderOptions options_;
@@ -113,6 +115,9 @@ class Renderer {
   int64_t y_ = 0;             // the top of the next line, dots from the top of the page
   std::vector<Glyph> line_;   // the line buffer
   int line_width_ = 0;        // dots taken by line_
+  bool flip_ = false;         // drawing an upside-down line
+  int flip_x_ = 0;
+  int64_t flip_y_ = 0;
   std::unique_ptr<CommandParser> parser_;
   std::unique_ptr<PrinterState> own_state_;
 };

@@ -214,6 +214,23 @@ TEST(Render, ReverseInvertsTheCell) {
   EXPECT_EQ(box.bottom - box.top + 1, kFontAHeight);
 }
 
+TEST(Render, UpsideDownTurnsTheLineAboutItsCentre) {
+  const std::string line = "Ab_" + B({0x1B, '*', 33, 1, 0, 0xF0, 0x00, 0x01}) + "\n";
+  const Image normal = Render(kInit + line);
+  const Image turned = Render(kInit + B({0x1B, '{', 1}) + line);
+  ASSERT_EQ(normal.height, turned.height);
+  int ink = 0;
+  for (int y = 0; y < kFontAHeight; ++y) {
+    for (int x = kPaperMargin; x < kPaperMargin + kPrintableDots; ++x) {
+      ASSERT_EQ(turned.Ink(x, y),
+                normal.Ink(2 * kPaperMargin + kPrintableDots - 1 - x, kFontAHeight - 1 - y))
+          << x << "," << y;
+      ink += turned.Ink(x, y);
+    }
+  }
+  EXPECT_GT(ink, 0);
+}
+
 TEST(Render, ArbitraryBytesStayWithinThePage) {
   // Pseudo-random streams, biased towards the commands the renderer acts on.
   const std::string prefixes[] = {B({0x1B, '!'}),

@@ -237,7 +237,7 @@ void Renderer::DrawColumns(const Glyph& image, int x, int64_t bottom) {
         if (!((bits >> (7 - k)) & 1)) continue;
         for (int i = 0; i < image.dot_width; ++i) {
           for (int j = 0; j < image.dot_height; ++j) {
-            SetInk(x + c * image.dot_width + i, top + (b * 8 + k) * image.dot_height + j);
+            Plot(x + c * image.dot_width + i, top + (b * 8 + k) * image.dot_height + j);
           }
         }
       }
@@ -251,6 +251,11 @@ int Renderer::PrintLine(const PrinterState& state) {
   if (!line_.empty()) {
     const Area area = AreaOf(state);
     const int start = AlignedStart(state, area, line_width_);
+    // Upside down, the whole line turns about the centre of its box: the
+    // printable area's width by the line's height.
+    flip_ = state.style.upside_down;
+    flip_x_ = 2 * (kPaperMargin + area.left) + area.width - 1;
+    flip_y_ = 2 * y_ + height - 1;
     // Characters of different heights share the line's bottom.
     for (const Glyph& glyph : line_) {
       if (glyph.column_bytes > 0) {
@@ -260,6 +265,7 @@ int Renderer::PrintLine(const PrinterState& state) {
       }
     }
   }
+  flip_ = false;
   line_.clear();
   line_width_ = 0;
   return height;
@@ -303,7 +309,7 @@ void Renderer::DrawGlyph(const Glyph& glyph, int x, int64_t bottom) {
   const int64_t top = bottom - ch;
   for (int cy = 0; cy < ch; ++cy) {
     for (int cx = 0; cx < cw && x + cx < right; ++cx) {
-      if ((cell[static_cast<size_t>(cy) * cw + cx] != 0) != glyph.reverse) SetInk(x + cx, top + cy);
+      if ((cell[static_cast<size_t>(cy) * cw + cx] != 0) != glyph.reverse) Plot(x + cx, top + cy);
     }
   }
 }
@@ -369,6 +375,14 @@ void Renderer::Advance(int64_t dots) {
   y_ = std::min(limit, y_ + dots);
   const int64_t dropped = dots - (y_ - before);
   if (dropped > 0) stats_.dropped_rows += static_cast<uint64_t>(dropped);
+}
+
+void Renderer::Plot(int x, int64_t y) {
+  if (flip_) {
+    SetInk(flip_x_ - x, flip_y_ - y);
+  } else {
+    SetInk(x, y);
+  }
 }
 
 void Renderer::SetInk(int x, int64_t y) {
