@@ -1,10 +1,12 @@
 #include "tools/qz381/demo.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <ostream>
 #include <thread>
+#include <vector>
 
 #include "co/pos_printer.h"
 #include "common/opos.h"
@@ -29,11 +31,11 @@ const char* const kReceipt[] = {
     "\x1B|N\x1B|cA12 Harbour Road, Portsmouth\n",
     "\x1B|N\x1B|cATel 023 9200 1234\n\n",
     "\x1B|NCoffee beans 1kg            14.90\n",
-    "\x1B|NOat milk 1l                   1.85\n",
+    "\x1B|NOat milk 1l                  1.85\n",
     "\x1B|NSourdough loaf               3.20\n",
     "\x1B|NDark chocolate 2 x 1.45      2.90\n",
-    "\x1B|N\x1B|uC                                  \n",
-    "\x1B|N\x1B|bCTOTAL                     22.85\n",
+    "\x1B|N\x1B|uC                                 \n",
+    "\x1B|N\x1B|bCTOTAL                       22.85\n",
     "\x1B|NCard                        22.85\n\n",
     "\x1B|N\x1B|cAThank you for shopping with us\n\n\n",
 };
@@ -101,6 +103,11 @@ int RunDemo(const std::string& out_dir, const DemoSources& sources, std::ostream
   sim_options.port_name = kPort;
   sim_options.journal_path = (dir / "journal.txt").string();
   sim_options.raw_path = (dir / "raw.bin").string();
+  // The printer draws each cut-off receipt; the demo's one becomes receipt.png.
+  const fs::path pages = dir / "pages";
+  fs::remove_all(pages, ec);
+  fs::create_directories(pages, ec);
+  sim_options.render_path = pages.string();
   std::string error;
   std::unique_ptr<sim::Simulator> printer_side = sim::Simulator::Start(sim_options, &error);
   if (!printer_side) {
@@ -142,6 +149,14 @@ int RunDemo(const std::string& out_dir, const DemoSources& sources, std::ostream
     }
   }
   printer_side->Stop();
+  std::vector<fs::path> drawn;
+  for (const auto& entry : fs::directory_iterator(pages, ec))
+    if (entry.path().extension() == ".png") drawn.push_back(entry.path());
+  std::sort(drawn.begin(), drawn.end());
+  if (!drawn.empty()) {
+    fs::copy_file(drawn.front(), dir / "receipt.png", fs::copy_options::overwrite_existing, ec);
+    out << "receipt drawn in " << (dir / "receipt.png").string() << "\n";
+  }
 
   out << "\n--- journal (" << sim_options.journal_path << ") ---\n";
   std::string journal;
