@@ -370,7 +370,7 @@ int32_t PosPrinter::Call(std::string_view method, std::vector<Arg>& args) {
     bool want_text = sig[i] == 'S' || sig[i] == 's';
     if (sig[i] == 'D' || want_text != (args[i].kind == Arg::kString)) return -1;
   }
-  if (method == "Close" || id == DispatchIdOf("Close")) return Close();
+  if (id == DispatchIdOf("Close")) return Close();
   int32_t rc = OPOS_E_CLOSED;
   impl_->RunOnCo([&] {
     if (impl_->so) rc = impl_->InvokeMethod(id, args);
