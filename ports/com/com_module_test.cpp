@@ -1,16 +1,12 @@
 // The com module as Vexlink loads it, over a real pseudo-terminal registered as
 // COM41 in a registry file: bytes on the wire, the split of what the printer
 // sends, time-outs, power state and closing.
-#include <fcntl.h>
-#include <poll.h>
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <filesystem>
 #include <future>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -18,6 +14,7 @@
 #include "platform/registry.h"
 #include "platform/serial.h"
 #include "ports/common/port_contract.h"
+#include "tests/support/pty_peer.h"
 
 namespace qz381::ports {
 namespace {
@@ -45,9 +42,11 @@ struct ComExports {
 class ComModuleTest : public testing::Test {
  protected:
   static void SetUpTestSuite() {
-    registry_path_ = std::filesystem::temp_directory_path() /
-                     ("qz381-com-test-" + std::to_string(::getpid()) + ".reg");
-    ::setenv("QZ381_REGISTRY", registry_path_.c_str(), 1);
+    registry_path_ =
+        std::filesystem::temp_directory_path() /
+        ("qz381-com-test-" +
+         std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + ".reg");
+    qz381::test_equipment::SetEnvironment("QZ381_REGISTRY", registry_path_.string());
     platform::Status status;
     library_ = platform::DynamicLibrary::Load(QZ381_COM_MODULE, &status).release();
     ASSERT_NE(library_, nullptr) << status.ToString();
@@ -78,21 +77,18 @@ class ComModuleTest : public testing::Test {
   }
 
   void SetUp() override {
-    master_ = ::posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_GE(master_, 0);
-    ASSERT_EQ(::grantpt(master_), 0);
-    ASSERT_EQ(::unlockpt(master_), 0);
-    ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
+    master_ = std::make_unique<qz381::test_equipment::PtyPeer>();
+    ASSERT_TRUE(master_->ok());
     auto registry = platform::OpenRegistryFile(registry_path_.string());
     registry->DeleteKey(platform::Hive::kLocalMachine, platform::kSerialCommKey);
     ASSERT_TRUE(registry
                     ->SetValue(platform::Hive::kLocalMachine, platform::kSerialCommKey,
-                               ::ptsname(master_), platform::RegValue::Text("COM41"))
+                               master_->slave_path(), platform::RegValue::Text("COM41"))
                     .ok());
   }
   void TearDown() override {
     if (port_ > 0) com_.DeletePort(port_);
-    if (master_ >= 0) ::close(master_);
+    master_.reset();
   }
 
   // A new port on COM41, opened and current.
@@ -106,17 +102,15 @@ class ComModuleTest : public testing::Test {
   }
 
   void Send(const Bytes& bytes) {
-    ASSERT_EQ(::write(master_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    ASSERT_TRUE(master_->Write(bytes.data(), bytes.size()));
   }
   Bytes Receive(size_t count) {
     Bytes out;
     const auto deadline = Clock::now() + milliseconds(2000);
     while (out.size() < count && Clock::now() < deadline) {
-      pollfd fd{master_, POLLIN, 0};
-      if (::poll(&fd, 1, 50) <= 0) continue;
       uint8_t chunk[256];
-      const ssize_t n = ::read(master_, chunk, std::min(sizeof chunk, count - out.size()));
-      if (n > 0) out.insert(out.end(), chunk, chunk + n);
+      const size_t n = master_->Read(chunk, std::min(sizeof chunk, count - out.size()), 50);
+      out.insert(out.end(), chunk, chunk + n);
     }
     return out;
   }
@@ -124,7 +118,7 @@ class ComModuleTest : public testing::Test {
   static inline std::filesystem::path registry_path_;
   static inline platform::DynamicLibrary* library_ = nullptr;
   static inline ComExports com_{};
-  int master_ = -1;
+  std::unique_ptr<qz381::test_equipment::PtyPeer> master_;
   int32_t port_ = 0;
 };
 
@@ -182,8 +176,7 @@ TEST_F(ComModuleTest, ClosePortWakesABlockedReadAndClosedPortsAnswerZero) {
 
 TEST_F(ComModuleTest, TheOtherSideVanishingMidWriteEndsTheWrite) {
   OpenCom41();
-  ::close(master_);
-  master_ = -1;
+  master_->Close();
   const Bytes data(4096, 0x41);
   const auto start = Clock::now();
   EXPECT_EQ(com_.Write(data.data(), static_cast<int32_t>(data.size())), 0);

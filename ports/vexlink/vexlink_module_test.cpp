@@ -1,14 +1,10 @@
 // Vexlink as the service object loads it: com found through "comdir" in a
 // registry file, no usb module at all, two pseudo-terminal printers driven from
 // two threads at once.
-#include <fcntl.h>
-#include <poll.h>
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <thread>
 #include <vector>
@@ -17,6 +13,7 @@
 #include "platform/registry.h"
 #include "platform/serial.h"
 #include "ports/common/port_contract.h"
+#include "tests/support/pty_peer.h"
 
 namespace qz381::ports {
 namespace {
@@ -29,19 +26,14 @@ namespace mf = managing_form;
 class PtyPrinter {
  public:
   PtyPrinter(uint8_t answer) : answer_(answer) {
-    master_ = ::posix_openpt(O_RDWR | O_NOCTTY);
-    EXPECT_GE(master_, 0);
-    EXPECT_EQ(::grantpt(master_), 0);
-    EXPECT_EQ(::unlockpt(master_), 0);
-    slave_ = ::ptsname(master_);
+    EXPECT_TRUE(peer_.ok());
     thread_ = std::thread([this] { Serve(); });
   }
   ~PtyPrinter() {
     stop_ = true;
     thread_.join();
-    ::close(master_);
   }
-  const std::string& slave() const { return slave_; }
+  const std::string& slave() const { return peer_.slave_path(); }
   size_t requests() const { return requests_; }
   size_t stray_bytes() const { return stray_; }
 
@@ -49,17 +41,15 @@ class PtyPrinter {
   void Serve() {
     Bytes pending;
     while (!stop_) {
-      pollfd fd{master_, POLLIN, 0};
-      if (::poll(&fd, 1, 20) <= 0 || !(fd.revents & POLLIN)) continue;
       uint8_t chunk[256];
-      const ssize_t n = ::read(master_, chunk, sizeof chunk);
-      if (n <= 0) continue;
+      const size_t n = peer_.Read(chunk, sizeof chunk, 20);
+      if (n == 0) continue;
       pending.insert(pending.end(), chunk, chunk + n);
       while (pending.size() >= 3) {
         if (pending[0] == 0x10 && pending[1] == 0x04 && pending[2] == 0x03) {
           ++requests_;
           pending.erase(pending.begin(), pending.begin() + 3);
-          EXPECT_EQ(::write(master_, &answer_, 1), 1);
+          EXPECT_TRUE(peer_.Write(&answer_, 1));
         } else {
           ++stray_;
           pending.erase(pending.begin());
@@ -69,8 +59,7 @@ class PtyPrinter {
   }
 
   const uint8_t answer_;
-  int master_ = -1;
-  std::string slave_;
+  qz381::test_equipment::PtyPeer peer_;
   std::thread thread_;
   std::atomic<bool> stop_{false};
   std::atomic<size_t> requests_{0};
@@ -81,7 +70,8 @@ class VexlinkModuleTest : public testing::Test {
  protected:
   void SetUp() override {
     path_ = std::filesystem::temp_directory_path() /
-            ("qz381-vexlink-test-" + std::to_string(::getpid()) + ".reg");
+            ("qz381-vexlink-test-" +
+             std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + ".reg");
     auto registry = platform::OpenRegistryFile(path_.string());
     const char* key = "Software\\OLEforRetail\\ServiceInfo\\VORNAQZ381 OPOS";
     ASSERT_TRUE(registry
@@ -96,7 +86,7 @@ class VexlinkModuleTest : public testing::Test {
                     ->SetValue(platform::Hive::kLocalMachine, platform::kSerialCommKey, b_.slave(),
                                platform::RegValue::Text("COM52"))
                     .ok());
-    ::setenv("QZ381_REGISTRY", path_.c_str(), 1);
+    qz381::test_equipment::SetEnvironment("QZ381_REGISTRY", path_.string());
     platform::Status status;
     library_ = platform::DynamicLibrary::Load(QZ381_VEXLINK_MODULE, &status);
     ASSERT_NE(library_, nullptr) << status.ToString();
