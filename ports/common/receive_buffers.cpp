@@ -75,11 +75,6 @@ void DataBuffer::Close() {
   arrived_.notify_all();
 }
 
-bool DataBuffer::IsOpen() const {
-  std::lock_guard<std::mutex> hold(lock_);
-  return open_;
-}
-
 size_t DataBuffer::Append(std::span<const uint8_t> bytes) {
   if (bytes.empty()) return 0;
   size_t stored = 0;
@@ -118,24 +113,29 @@ size_t DataBuffer::TakeFor(std::span<uint8_t> out, uint32_t timeout_ms) {
   return copied;
 }
 
-void DataBuffer::Clear() {
+void LockedRing::Clear() {
   std::lock_guard<std::mutex> hold(lock_);
   ring_.Clear();
 }
 
-size_t DataBuffer::Count() const {
+size_t LockedRing::Count() const {
   std::lock_guard<std::mutex> hold(lock_);
   return ring_.size();
 }
 
-size_t DataBuffer::Capacity() const {
+size_t LockedRing::Capacity() const {
   std::lock_guard<std::mutex> hold(lock_);
   return ring_.capacity();
 }
 
-uint64_t DataBuffer::DroppedBytes() const {
+uint64_t LockedRing::DroppedBytes() const {
   std::lock_guard<std::mutex> hold(lock_);
   return dropped_;
+}
+
+bool LockedRing::IsOpen() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return open_;
 }
 
 bool StatusBuffer::Open(uint32_t capacity) {
@@ -152,11 +152,6 @@ void StatusBuffer::Close() {
   std::lock_guard<std::mutex> hold(lock_);
   ring_.Reset({});
   open_ = false;
-}
-
-bool StatusBuffer::IsOpen() const {
-  std::lock_guard<std::mutex> hold(lock_);
-  return open_;
 }
 
 bool StatusBuffer::Append(const StatusBlock& block) {
@@ -182,26 +177,6 @@ bool StatusBuffer::Take(StatusBlock& out) {
   if (ring_.size() < out.size()) return false;
   ring_.Pop(out);
   return true;
-}
-
-void StatusBuffer::Clear() {
-  std::lock_guard<std::mutex> hold(lock_);
-  ring_.Clear();
-}
-
-size_t StatusBuffer::Count() const {
-  std::lock_guard<std::mutex> hold(lock_);
-  return ring_.size();
-}
-
-size_t StatusBuffer::Capacity() const {
-  std::lock_guard<std::mutex> hold(lock_);
-  return ring_.capacity();
-}
-
-uint64_t StatusBuffer::DroppedBytes() const {
-  std::lock_guard<std::mutex> hold(lock_);
-  return dropped_;
 }
 
 bool ReceiveBuffers::Open(uint32_t input_buffer_size) {

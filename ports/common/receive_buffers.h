@@ -41,21 +41,37 @@ class ByteRing {
   size_t size_ = 0;
 };
 
+// What both receive buffers are made of: a ring under a lock of its own, and
+// the questions asked of either.
+class LockedRing {
+ public:
+  LockedRing() = default;
+  LockedRing(const LockedRing&) = delete;
+  LockedRing& operator=(const LockedRing&) = delete;
+
+  bool IsOpen() const;
+  void Clear();
+  size_t Count() const;  // bytes
+  size_t Capacity() const;
+  uint64_t DroppedBytes() const;  // since Open
+
+ protected:
+  mutable std::mutex lock_;
+  ByteRing ring_;
+  bool open_ = false;
+  uint64_t dropped_ = 0;
+};
+
 // Received bytes that are not part of a status block, oldest first (Read,
 // Clear, GetInputBufferCount).
-class DataBuffer {
+class DataBuffer : public LockedRing {
  public:
-  DataBuffer() = default;
-  DataBuffer(const DataBuffer&) = delete;
-  DataBuffer& operator=(const DataBuffer&) = delete;
-
   // Empty buffer of `capacity` bytes; false (and closed) when it cannot be
   // allocated. Resets the drop count.
   bool Open(uint32_t capacity);
   // Releases the storage and wakes every TakeFor, which then answers what it
   // has already copied.
   void Close();
-  bool IsOpen() const;
 
   // Appends as much as fits; answers the bytes stored. Called by the reader.
   size_t Append(std::span<const uint8_t> bytes);
@@ -65,48 +81,23 @@ class DataBuffer {
   // timeout_ms have passed since the call began; always makes one pass, so 0
   // means "what is there now". Sleeps on a condition the reader signals.
   size_t TakeFor(std::span<uint8_t> out, uint32_t timeout_ms);
-  void Clear();
-
-  size_t Count() const;
-  size_t Capacity() const;
-  uint64_t DroppedBytes() const;  // since Open
 
  private:
-  mutable std::mutex lock_;  // the data lock
-  std::condition_variable arrived_;
-  ByteRing ring_;
-  bool open_ = false;
-  uint64_t dropped_ = 0;
+  std::condition_variable arrived_;  // signalled under the data lock
 };
 
 // Recognised status blocks, oldest first (GetASBState). Capacity counts bytes,
 // as the data buffer's does; only whole blocks are stored.
-class StatusBuffer {
+class StatusBuffer : public LockedRing {
  public:
-  StatusBuffer() = default;
-  StatusBuffer(const StatusBuffer&) = delete;
-  StatusBuffer& operator=(const StatusBuffer&) = delete;
-
   bool Open(uint32_t capacity);
   void Close();
-  bool IsOpen() const;
 
   // Stores the block, or drops all four bytes when fewer than four are free.
   bool Append(const StatusBlock& block);
   // Moves the oldest block out; false (and `out` untouched) when fewer than
   // four bytes are buffered.
-  bool Take(StatusBlock& out);
-  void Clear();
-
-  size_t Count() const;  // bytes, a multiple of four
-  size_t Capacity() const;
-  uint64_t DroppedBytes() const;  // since Open
-
- private:
-  mutable std::mutex lock_;  // the status lock
-  ByteRing ring_;
-  bool open_ = false;
-  uint64_t dropped_ = 0;
+  bool Take(StatusBlock& out);  // Count() stays a multiple of four
 };
 
 // Both buffers of one port, opened and closed together with OpenPort/ClosePort.
