@@ -1,0 +1,1 @@
+#include "tools/sim/render/barcode.h"
