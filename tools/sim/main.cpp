@@ -24,11 +24,13 @@ namespace {
 constexpr const char* kUsage =
     "usage: qz381-sim [--port COMn] [--registry FILE] [--journal FILE] [--raw FILE]\n"
     "                 [--control SOCKET] [--scenario FILE] [--baud N] [--print-path]\n"
-    "                 [--render DIR] [--no-stdin]\n"
+    "                 [--render DIR] [--two-colour] [--no-stdin]\n"
     "Plays a QZ381 printer on a new pseudo-terminal. With --port the terminal is\n"
     "registered as that serial port name (in --registry FILE, or the default\n"
     "registry) until the simulator ends; without it, its path is printed.\n"
-    "--render DIR draws the receipt: one PNG per cut, DIR/receipt-NNN.png.\n"
+    "--render DIR draws the receipt: one PNG per cut, DIR/receipt-NNN.png;\n"
+    "with --two-colour as a two-colour model (the second colour in red).\n"
+    "What cannot be drawn is journaled as RENDER lines.\n"
     "Operator commands come one per line from standard input (unless --no-stdin),\n"
     "from the control socket and from the scenario file; see tools/sim/README.md.\n"
     "Ends on 'quit', SIGINT, SIGTERM, or the end of standard input.\n";
@@ -38,6 +40,7 @@ struct Arguments {
   uint32_t baud = 0;
   bool print_path = false;
   bool use_stdin = true;
+  bool two_colour = false;
 };
 
 bool ParseArguments(int argc, char** argv, Arguments* a) {
@@ -58,6 +61,8 @@ bool ParseArguments(int argc, char** argv, Arguments* a) {
       if (!value(&a->raw)) return false;
     } else if (arg == "--render") {
       if (!value(&a->render)) return false;
+    } else if (arg == "--two-colour") {
+      a->two_colour = true;
     } else if (arg == "--control") {
       if (!value(&a->control)) return false;
     } else if (arg == "--scenario") {
@@ -148,6 +153,7 @@ int main(int argc, char** argv) {
   options.journal_path = args.journal;
   options.raw_path = args.raw;
   options.render_path = args.render;
+  options.two_colour = args.two_colour;
   options.baud = args.baud;
   options.keep_in_memory = false;
   options.on_quit = [] { kill(getpid(), SIGUSR1); };

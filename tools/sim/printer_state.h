@@ -100,7 +100,11 @@ struct BarcodeSettings {
   bool operator==(const BarcodeSettings&) const = default;
 };
 
-inline constexpr int kDefaultLineSpacing = 30;  // 1/6 inch at 180 dpi
+// Vertical motion (ESC 3, ESC J, the feed of GS V) is counted in 1/360 inch,
+// half a dot of the 180 dpi head.
+inline constexpr int kMotionUnitsPerDot = 2;
+inline constexpr int kDefaultLineSpacing = 60;  // 1/6 inch, in motion units
+inline constexpr int kDefaultLineDots = kDefaultLineSpacing / kMotionUnitsPerDot;
 inline constexpr int kPrintableDots = 512;
 
 struct PrinterState {
@@ -112,7 +116,7 @@ struct PrinterState {
   int international_set = 0;
   TextStyle style;
   Alignment alignment = Alignment::kLeft;
-  int line_spacing = kDefaultLineSpacing;
+  int line_spacing = kDefaultLineSpacing;  // motion units
   int left_margin = 0;
   int print_width = kPrintableDots;
   int right_spacing = 0;

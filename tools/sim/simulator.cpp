@@ -48,7 +48,9 @@ Simulator::Simulator(SimulatorOptions options)
   baud_ = options_.baud;
   if (!options_.render_path.empty()) {
     render::RenderOptions render_options;
+    render_options.two_colour = options_.two_colour;
     render_options.on_page = [this](render::Image page) { WritePage(page); };
+    render_options.on_error = [this](const std::string& what) { JournalLine("RENDER " + what); };
     renderer_ = std::make_unique<render::Renderer>(std::move(render_options));
   }
 }
@@ -291,16 +293,25 @@ void Simulator::Record(const uint8_t* bytes, size_t n) {
   cv_.notify_all();
 }
 
+void Simulator::JournalLocked(std::string line) {
+  if (journal_file_ != nullptr) {
+    std::fprintf(journal_file_, "%s\n", line.c_str());
+    std::fflush(journal_file_);
+  }
+  if (options_.keep_in_memory) journal_.push_back(std::move(line));
+}
+
+void Simulator::JournalLine(std::string line) {
+  std::lock_guard lock(mu_);
+  JournalLocked(std::move(line));
+  cv_.notify_all();
+}
+
 void Simulator::OnCommand(const Command& command) {
-  std::string line = FormatJournalLine(command);
   std::optional<PrinterState> snapshot;
   {
     std::lock_guard lock(mu_);
-    if (journal_file_ != nullptr) {
-      std::fprintf(journal_file_, "%s\n", line.c_str());
-      std::fflush(journal_file_);
-    }
-    if (options_.keep_in_memory) journal_.push_back(std::move(line));
+    JournalLocked(FormatJournalLine(command));
     state_.Apply(command);
     if (!command.truncated && !silent_) {
       if (command.op == Op::kAutomaticStatus && state_.automatic_status_mask != 0) {

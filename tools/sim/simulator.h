@@ -59,6 +59,8 @@ struct SimulatorOptions {
   // 001) in an existing directory; what was printed after the last cut is
   // written on Stop().
   std::string render_path;
+  // Draw as a two-colour model: the second colour in red.
+  bool two_colour = false;
   // Called when a `quit` command is executed, on the thread executing it. It
   // must not call Stop() itself (it may be the scenario thread); wake the
   // owner instead.
@@ -124,6 +126,8 @@ class Simulator {
   std::string Open();
   void IoLoop();
   void OnCommand(const Command& command);
+  void JournalLocked(std::string line);
+  void JournalLine(std::string line);  // takes mu_
   void Record(const uint8_t* bytes, size_t n);
   // Called with mu_ held after any change of the conditions or of silence.
   void ReportChangesLocked();

@@ -260,21 +260,27 @@ TEST_F(SimulatorTest, RendersOnePagePerCut) {
   std::filesystem::create_directories(dir);
   SimulatorOptions options;
   options.render_path = dir.string();
+  options.two_colour = true;
   std::string error;
   auto sim = Simulator::Start(std::move(options), &error);
   ASSERT_TRUE(sim) << error;
   HostLine host(sim->SlavePath());
-  host.Write("first\n" + B({0x1D, 'V', 1}) + "second\n");
+  host.Write("first\n" + B({0x1D, 'V', 1, 0x1B, 'r', 1}) + "second\n" + B({0x1D, '/', 0}));
   ASSERT_TRUE(sim->WaitForJournalLine("LF", kReply, 2));
+  // What the renderer could not draw is journaled after the command.
+  ASSERT_TRUE(sim->WaitForJournalLine("RENDER not drawn: stored image (GS /)", kReply));
   sim->Stop();
   render::Image first, second;
   ASSERT_TRUE(render::ReadPng((dir / "receipt-001.png").string(), &first, &error)) << error;
   ASSERT_TRUE(render::ReadPng((dir / "receipt-002.png").string(), &second, &error)) << error;
   EXPECT_FALSE(std::filesystem::exists(dir / "receipt-003.png"));
   // The first page ends with the cut mark, the second has only its line.
-  EXPECT_EQ(first.height, kDefaultLineSpacing + 2 * render::kCutGap + 1);
-  EXPECT_TRUE(first.Ink(0, kDefaultLineSpacing + render::kCutGap));
-  EXPECT_EQ(second.height, kDefaultLineSpacing);
+  EXPECT_EQ(first.height, kDefaultLineDots + 2 * render::kCutGap + 1);
+  EXPECT_TRUE(first.Ink(0, kDefaultLineDots + render::kCutGap));
+  EXPECT_EQ(second.height, kDefaultLineDots);
+  bool red = false;
+  for (int x = 0; x < second.width; ++x) red = red || second.At(x, 10) == render::kRed;
+  EXPECT_TRUE(red);
   std::filesystem::remove_all(dir);
 }
 

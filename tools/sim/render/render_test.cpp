@@ -92,13 +92,13 @@ TEST(Render, ColumnImageComesBackDotForDot) {
       ASSERT_EQ(image.Ink(x, y), expected) << x << "," << y;
     }
   }
-  // Eight-dot single density: each dot is 2 wide and 3 tall, beside the text.
+  // Eight-dot single density: each dot is 2 wide and 1 tall, beside the text.
   const Box box =
       InkBox(Render(kInit + "A" + B({0x1B, '*', 0, 1, 0, 0x80}) + "\n"), 0, kFontAHeight);
   EXPECT_EQ(box.right, kPaperMargin + kFontAWidth + 1);
   const Box dot = InkBox(Render(kInit + B({0x1B, '*', 0, 1, 0, 0x80}) + "\n"));
   EXPECT_EQ(dot.width(), 2);
-  EXPECT_EQ(dot.bottom - dot.top + 1, 3);
+  EXPECT_EQ(dot.bottom - dot.top + 1, 1);
   EXPECT_EQ(dot.top, 0);
 }
 
@@ -161,12 +161,14 @@ TEST(Render, UnderlineEmphasisAndFeeds) {
   EXPECT_EQ(InkBox(Render(kInit + B({0x1B, 'E', 1}) + "l\n")).width(),
             InkBox(Render(kInit + "l\n")).width() + 1);
   // LF feeds the line spacing, ESC 3 sets it, ESC J and ESC d feed dots and lines.
-  EXPECT_EQ(plain.height, kDefaultLineSpacing);
-  EXPECT_EQ(Render(kInit + B({0x1B, '3', 50}) + "a\n").height, 50);
-  EXPECT_EQ(Render(kInit + B({0x1B, '3', 10}) + "a\n").height, kFontAHeight);
-  EXPECT_EQ(Render(kInit + B({0x1B, 'J', 77})).height, 77);
-  EXPECT_EQ(Render(kInit + B({0x1B, 'd', 3})).height, 3 * kDefaultLineSpacing);
-  EXPECT_EQ(Render(kInit + B({0x1B, '3', 40, 0x1B, '2'}) + "\n").height, kDefaultLineSpacing);
+  // Motion is counted in 1/360 inch, two units a dot.
+  EXPECT_EQ(plain.height, kDefaultLineDots);
+  EXPECT_EQ(Render(kInit + B({0x1B, '3', 100}) + "a\n").height, 50);
+  EXPECT_EQ(Render(kInit + B({0x1B, '3', 20}) + "a\n").height, kFontAHeight);
+  EXPECT_EQ(Render(kInit + B({0x1B, 'J', 154})).height, 77);
+  EXPECT_EQ(Render(kInit + B({0x1B, 'J', 77, 0x1B, 'J', 77})).height, 77);  // halves add up
+  EXPECT_EQ(Render(kInit + B({0x1B, 'd', 3})).height, 3 * kDefaultLineDots);
+  EXPECT_EQ(Render(kInit + B({0x1B, '3', 40, 0x1B, '2'}) + "\n").height, kDefaultLineDots);
 }
 
 TEST(Render, UnknownCharactersGetABoxAndUndrawnCommandsAreCounted) {
@@ -174,7 +176,6 @@ TEST(Render, UnknownCharactersGetABoxAndUndrawnCommandsAreCounted) {
   const Image image =
       Render(kInit + B({0xC7}) + "\n" + B({0x1D, 'k', 73, 3, '{', 'A', 'B'}), &stats);
   EXPECT_EQ(stats.placeholders, 1u);
-  EXPECT_EQ(stats.unsupported, 1u);
   const Box box = InkBox(image);
   EXPECT_EQ(box.left, kPaperMargin + 1);
   EXPECT_EQ(box.width(), kFontAWidth - 2);
@@ -271,8 +272,8 @@ TEST(Render, EveryCutEndsAPageWhenAsked) {
          std::move(options));
   ASSERT_EQ(pages.size(), 2u);
   EXPECT_EQ(stats.pages, 2u);
-  EXPECT_EQ(pages[0].height, kDefaultLineSpacing + 2 * kCutGap + 1);
-  EXPECT_EQ(pages[1].height, kDefaultLineSpacing + 20 + 2 * kCutGap + 1);
+  EXPECT_EQ(pages[0].height, kDefaultLineDots + 2 * kCutGap + 1);
+  EXPECT_EQ(pages[1].height, kDefaultLineDots + 10 + 2 * kCutGap + 1);
 }
 
 TEST(Render, PngRoundTrip) {
@@ -284,6 +285,161 @@ TEST(Render, PngRoundTrip) {
   ASSERT_TRUE(ReadPng(path, &back, &error)) << error;
   EXPECT_EQ(back, image);
   EXPECT_FALSE(ReadPng(path + ".missing", &back, &error));
+}
+
+RenderOptions TwoColour() {
+  RenderOptions options;
+  options.two_colour = true;
+  return options;
+}
+
+// A picture of colour classes, row by row: '.' paper, '#' black, 'r' red.
+using Picture = std::vector<std::string>;
+
+void ExpectPicture(const Image& image, int left, int top, const Picture& picture) {
+  for (size_t r = 0; r < picture.size(); ++r) {
+    for (size_t c = 0; c < picture[r].size(); ++c) {
+      const char want = picture[r][c];
+      const Colour expected = want == '#' ? kBlack : want == 'r' ? kRed : kPaper;
+      ASSERT_EQ(image.At(left + static_cast<int>(c), top + static_cast<int>(r)), expected)
+          << "column " << c << ", row " << r;
+    }
+  }
+}
+
+TEST(Render, SecondColourIsRedOnATwoColourModelOnly) {
+  const std::string red_text = kInit + B({0x1B, 'r', 1}) + "X" + B({0x1B, 'r', 0}) + "X\n";
+  const Image two = Render(red_text, nullptr, TwoColour());
+  const Image one = Render(red_text);
+  int red = 0, black = 0;
+  for (int y = 0; y < kFontAHeight; ++y) {
+    for (int x = 0; x < kPaperWidth; ++x) {
+      const bool first_cell = x < kPaperMargin + kFontAWidth;
+      if (two.At(x, y) == kRed) {
+        ++red;
+        EXPECT_TRUE(first_cell);
+      }
+      if (two.At(x, y) == kBlack) {
+        ++black;
+        EXPECT_FALSE(first_cell);
+      }
+      EXPECT_NE(one.At(x, y), kRed);
+      EXPECT_EQ(one.Ink(x, y), two.Ink(x, y));
+    }
+  }
+  EXPECT_GT(red, 0);
+  EXPECT_EQ(red, black);
+  // The colour command of the current command set does the same.
+  const Image gs = Render(kInit + B({0x1D, '(', 'N', 2, 0, 48, 50}) + "X\n", nullptr, TwoColour());
+  EXPECT_EQ(gs.At(InkBox(gs).left, InkBox(gs).top), kRed);
+}
+
+TEST(Render, ColumnStripsInTwoPassesComeBackAsThePicture) {
+  // The service's strip form: an 8-dot line spacing, then for each strip a
+  // black pass ended by CR and a red pass ended by LF, each column a byte.
+  // With letter quality each strip is first struck once more, both passes
+  // ended by CR.
+  const Picture picture = {"#r..", "#r..", "....", "..##", "..rr", "....", "....", "....",
+                           "r#r#", "....", "....", "....", "....", "....", "....", "#..#"};
+  for (const bool letter_quality : {false, true}) {
+    std::string bytes = kInit + B({0x1B, '3', 16});
+    for (int strip = 0; strip < 2; ++strip) {
+      auto pass = [&](char cls, char end) {
+        std::string columns;
+        for (int c = 0; c < 4; ++c) {
+          uint8_t bits = 0;
+          for (int k = 0; k < 8; ++k) {
+            if (picture[strip * 8 + k][c] == cls) bits |= 0x80 >> k;
+          }
+          columns += static_cast<char>(bits);
+        }
+        return B({0x1B, 'r', cls == 'r' ? 1 : 0, 0x1B, '*', 0, 4, 0}) + columns + end;
+      };
+      if (letter_quality) bytes += pass('#', '\r') + pass('r', '\r');
+      bytes += pass('#', '\r') + pass('r', '\n');
+    }
+    const Image image = Render(bytes, nullptr, TwoColour());
+    EXPECT_EQ(image.height, 16);
+    // Single density: every column two dots wide.
+    Picture doubled;
+    for (const std::string& row : picture) {
+      std::string wide;
+      for (char c : row) wide += std::string(2, c);
+      doubled.push_back(wide);
+    }
+    ExpectPicture(image, kPaperMargin, 0, doubled);
+  }
+}
+
+TEST(Render, TwoColourGraphicsPrintBothPlanes) {
+  // Plane 1 (black) and plane 2 (red) of a 10 x 2 picture, then print.
+  auto store = [](int plane, const std::string& rows) {
+    const int size = 10 + static_cast<int>(rows.size());
+    return B({0x1D, '(', 'L', size & 0xFF, size >> 8, 48, 112, 48, 1, 1, plane, 10, 0, 2, 0}) +
+           rows;
+  };
+  const std::string bytes = kInit + B({0x1B, 'a', 1}) + store(49, B({0xC0, 0x40, 0x00, 0x00})) +
+                            store(50, B({0x30, 0x00, 0xFF, 0xC0})) +
+                            B({0x1D, '(', 'L', 2, 0, 48, 50});
+  const Image image = Render(bytes, nullptr, TwoColour());
+  const int left = kPaperMargin + (kPrintableDots - 10) / 2;
+  ExpectPicture(image, left - 1, 0, {".##rr.....#.", ".rrrrrrrrrr.", "............"});
+  // GS 8 L carries the same functions with a 32-bit length.
+  const std::string big =
+      kInit + B({0x1D, '8', 'L', 12, 0,    0,    0,    48,  112, 48, 1, 1,  50,
+                 16,   0,   1,   0,  0x81, 0x18, 0x1D, '(', 'L', 2,  0, 48, 50});
+  ExpectPicture(Render(big, nullptr, TwoColour()), kPaperMargin, 0, {"r......r...rr..."});
+}
+
+TEST(Render, PageModeDrawsIntoTheAreaInTheDirectionAsked) {
+  // A 100 x 60 area at (20, 0): one line of text, printed by FF.
+  const std::string area = B({0x1B, 'W', 20, 0, 0, 0, 100, 0, 60, 0});
+  auto page = [&](int direction) {
+    return Render(kInit + B({0x1B, 'L'}) + area + B({0x1B, 'T', direction}) + "II\n" + B({0x0C}) +
+                  "after\n");
+  };
+  const Image across = page(0);
+  const Box text = InkBox(across, 0, 60);
+  EXPECT_GE(text.left, kPaperMargin + 20);
+  EXPECT_LT(text.bottom, kFontAHeight);
+  EXPECT_GT(text.width(), kFontAWidth);  // two characters side by side
+  // Standard mode resumes below the whole area.
+  EXPECT_GE(InkBox(across, 60).top, 60);
+  EXPECT_EQ(across.height, 60 + kDefaultLineDots);
+
+  // Bottom to top: the line runs up the area's left edge.
+  const Box up = InkBox(page(1), 0, 60);
+  EXPECT_LT(up.width(), kFontAHeight + 1);
+  EXPECT_GT(up.bottom - up.top + 1, kFontAWidth);
+  EXPECT_GT(up.bottom, 60 - 2 * kFontAWidth - 1);
+  EXPECT_LT(up.left, kPaperMargin + 20 + kFontAHeight);
+  // Right to left: the first line's text turned over, at the bottom right.
+  const Box over = InkBox(page(2), 0, 60);
+  EXPECT_GT(over.top, 60 - kFontAHeight - 1);
+  EXPECT_GT(over.right, kPaperMargin + 20 + 100 - 2 * kFontAWidth - 1);
+  // Top to bottom: down the right edge.
+  const Box down = InkBox(page(3), 0, 60);
+  EXPECT_LT(down.top, 2 * kFontAWidth);
+  EXPECT_GT(down.right, kPaperMargin + 20 + 100 - kFontAHeight - 1);
+
+  // CAN drops the page; ESC S leaves page mode without printing.
+  EXPECT_TRUE(InkBox(Render(kInit + B({0x1B, 'L'}) + area + "gone\n" + B({0x18, 0x0C}))).empty());
+  EXPECT_TRUE(InkBox(Render(kInit + B({0x1B, 'L'}) + "gone\n" + B({0x1B, 'S'}))).empty());
+}
+
+TEST(Render, WhatCannotBeDrawnIsReported) {
+  std::vector<std::string> errors;
+  RenderOptions options;
+  options.on_error = [&](const std::string& line) { errors.push_back(line); };
+  RenderStats stats;
+  Render(kInit + RasterCommand(80, 1, std::string(80, '\xFF')) + B({0x1D, '/', 0}) +
+             RasterCommand(1, 2, "x"),
+         &stats, std::move(options));
+  ASSERT_EQ(errors.size(), 3u);
+  EXPECT_EQ(errors[0], "GS v 0: 640 dots wide, clipped to the 512 dots of the line");
+  EXPECT_EQ(errors[1], "not drawn: stored image (GS /)");
+  EXPECT_EQ(errors[2], "GS v 0: the data ended inside the command; not printed");
+  EXPECT_EQ(stats.errors, 3u);
 }
 
 // A small receipt against the stored reference image. To redraw the reference

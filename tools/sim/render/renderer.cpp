@@ -1,26 +1,10 @@
 #include <algorithm>
+#include <cstring>
 
 #include "tools/sim/render/font.h"
 #include "tools/sim/render/render.h"
 
 namespace qz381::sim::render {
-
-struct Renderer::Glyph {
-  uint8_t byte = ' ';
-  int font = 0;
-  int x = 0;  // from the start of the line
-  int cell_width = 0, cell_height = 0;
-  int width_factor = 1, height_factor = 1;
-  bool bold = false;
-  bool reverse = false;
-  int underline = 0;
-  // An ESC * column image instead of a character: `column_bytes` bytes a
-  // column (top bit first), each bit a dot_width x dot_height block.
-  std::vector<uint8_t> columns;
-  int column_bytes = 0;
-  int dot_width = 1, dot_height = 1;
-};
-
 namespace {
 
 // The printable area the settings leave, in dots from the left printable dot.
@@ -36,44 +20,782 @@ Area AreaOf(const PrinterState& state) {
   return area;
 }
 
-// Where something `width` dots wide starts under the alignment in force.
-int AlignedStart(const PrinterState& state, const Area& area, int width) {
-  const int free = std::max(0, area.width - width);
-  switch (state.alignment) {
+// How far into a space `room` dots wide something `width` dots wide starts.
+int AlignedOffset(Alignment alignment, int room, int width) {
+  const int free = std::max(0, room - width);
+  switch (alignment) {
     case Alignment::kCentre:
-      return area.left + free / 2;
+      return free / 2;
     case Alignment::kRight:
-      return area.left + free;
+      return free;
     case Alignment::kLeft:
       break;
   }
-  return area.left;
+  return 0;
 }
 
 int Factor(bool doubled, int factor) {
   return std::clamp(std::max(factor, doubled ? 2 : 1), 1, 8);
 }
 
-bool PrintsUndrawn(Op op) {
+uint16_t Le16(const std::string& data, size_t at) {
+  return static_cast<uint16_t>(static_cast<uint8_t>(data[at]) | static_cast<uint8_t>(data[at + 1])
+                                                                    << 8);
+}
+
+const char* UndrawnWhat(Op op) {
   switch (op) {
-    case Op::kGraphics:
-    case Op::kSymbol:
-    case Op::kBarcode:
     case Op::kPrintDownloadImage:
+      return "stored image (GS /)";
     case Op::kPrintNvImage:
-    case Op::kPageMode:
+      return "stored image (FS p)";
     case Op::kUserCharSet:
+      return "user-defined characters (ESC %)";
     case Op::kExecuteMacro:
-      return true;
+      return "macro (GS ^)";
     default:
-      return false;
+      return nullptr;
   }
 }
 
+// Dots of one colour each, row by row: where drawing lands. The paper grows
+// downwards as it is drawn on, never past `limit` rows.
+class Canvas {
+ public:
+  Canvas(int width, int64_t limit) : width_(width), limit_(limit) {}
+
+  // Black wins where both colours are struck on one dot.
+  void Set(int x, int64_t y, uint8_t colour) {
+    if (x < 0 || x >= width_ || y < 0 || y >= limit_) return;
+    const size_t row = static_cast<size_t>(y);
+    if ((row + 1) * width_ > dots_.size()) dots_.resize((row + 1) * width_, kPaper);
+    uint8_t& dot = dots_[row * width_ + x];
+    if (dot != kBlack) dot = colour;
+  }
+  uint8_t Get(int x, int64_t y) const {
+    const size_t index = static_cast<size_t>(y) * width_ + x;
+    return index < dots_.size() ? dots_[index] : uint8_t{kPaper};
+  }
+  int width() const { return width_; }
+  int64_t limit() const { return limit_; }
+  int64_t rows() const { return static_cast<int64_t>(dots_.size() / width_); }
+  bool empty() const { return dots_.empty(); }
+  const std::vector<uint8_t>& dots() const { return dots_; }
+  void Clear() { dots_.clear(); }
+
+ private:
+  int width_;
+  int64_t limit_;
+  std::vector<uint8_t> dots_;
+};
+
+// A picture placed as a whole: raster images, graphics, barcodes, symbols.
+struct Block {
+  int width = 0, height = 0;
+  std::vector<uint8_t> dots;  // a Colour each
+  void Resize(int w, int h) {
+    width = w, height = h;
+    dots.assign(static_cast<size_t>(w) * h, kPaper);
+  }
+  void Set(int x, int y, uint8_t colour) {
+    uint8_t& dot = dots[static_cast<size_t>(y) * width + x];
+    if (dot != kBlack) dot = colour;
+  }
+};
+
 }  // namespace
 
-Renderer::Renderer(RenderOptions options) : options_(std::move(options)) {
-  options_.max_height = std::clamp(options_.max_height, 1, 1 << 20);
+struct Renderer::Impl {
+  struct Glyph {
+    uint8_t byte = ' ';
+    int font = 0;
+    int code_table = 0, international = 0;
+    int x = 0;  // from the start of the line
+    int cell_width = 0, cell_height = 0;
+    int width_factor = 1, height_factor = 1;
+    bool bold = false;
+    bool reverse = false;
+    int underline = 0;
+    uint8_t colour = kBlack;
+    // An ESC * column image instead of a character: `column_bytes` bytes a
+    // column (top bit first), each bit a dot_width x dot_height block.
+    std::vector<uint8_t> columns;
+    int column_bytes = 0;
+    int dot_width = 1, dot_height = 1;
+  };
+
+  // Where the next line goes: the left edge and width of the space it is
+  // aligned in, and its top row.
+  struct Frame {
+    int left = 0, width = 0;
+    int64_t top = 0;
+  };
+
+  Impl(RenderOptions options, RenderStats& stats)
+      : options(std::move(options)),
+        stats(stats),
+        paper(kPaperWidth, this->options.max_height),
+        page(1, 1) {}
+
+  void OnCommand(const Command& command, const PrinterState& state);
+  void Error(const std::string& what);
+
+  // Text and the line buffer.
+  uint8_t ColourOf(int colour) const {
+    return colour == 1 && options.two_colour ? uint8_t{kRed} : uint8_t{kBlack};
+  }
+  void Text(const std::string& text, const PrinterState& state);
+  void ColumnImage(const Command& command, const PrinterState& state);
+  int PrintLine(const PrinterState& state);
+  void LineFeed(const PrinterState& state, int64_t units);
+  void DrawGlyph(const Glyph& glyph, int x, int64_t bottom);
+  void DrawColumns(const Glyph& image, int x, int64_t bottom);
+  Frame FrameOf(const PrinterState& state) const;
+
+  // Pictures.
+  void Raster(const Command& command, const PrinterState& state);
+  void Graphics(const Command& command, const PrinterState& state);
+  // Prints the line buffer, then the block aligned below it. An image wider
+  // than the line (`announced_width`, when the block holds only its visible
+  // part) is clipped at the line's end and reported.
+  void PlaceBlock(const Block& block, const PrinterState& state, const char* what,
+                  int announced_width = 0);
+  int64_t RoomBelow(const PrinterState& state) const;
+
+  void Cut(const Command& command, const PrinterState& state);
+
+  // Page mode.
+  void EnterPageMode(const PrinterState& state);
+  void SetUpPage(const PrinterState& state);
+  void PrintPage(bool keep);
+  int LogicalPageWidth() const { return page_direction % 2 == 0 ? page.width() : page_height; }
+  int LogicalPageHeight() const { return page_direction % 2 == 0 ? page_height : page.width(); }
+
+  // Moving and marking.
+  void Advance(int64_t dots);  // on the paper, or the cursor in page mode
+  void FeedPaper(int64_t dots);
+  void AdvanceUnits(int64_t units);
+  void Dot(int x, int64_t y, uint8_t colour);   // through the upside-down turn
+  void Mark(int x, int64_t y, uint8_t colour);  // on the paper or the page
+  bool Empty() const { return paper.empty() && y == 0 && line.empty() && !page_active; }
+  Image Snapshot() const;
+
+  RenderOptions options;
+  RenderStats& stats;
+  Canvas paper;
+  int64_t y = 0;       // the top of the next line, dots from the top of the page
+  int feed_carry = 0;  // a motion unit left over from odd feeds
+  bool dropped_reported = false;
+  std::vector<Glyph> line;  // the line buffer
+  int line_width = 0;       // dots taken by line
+  int printed_height = 0;   // a line printed by CR and not fed yet
+  bool flip = false;        // drawing an upside-down line
+  int flip_x = 0;
+  int64_t flip_y = 0;
+
+  // Page mode: the print area, `page.width()` x page_height dots as it lies on
+  // the paper, and a cursor in the direction of print.
+  bool page_active = false;
+  Canvas page;
+  int page_height = 1;
+  int page_left = 0, page_top = 0;  // the area's place on the paper
+  int page_direction = 0;
+  int page_x = 0;
+  int64_t page_y = 0;
+
+  // GS ( L / GS 8 L: the graphics stored for the next print function.
+  Block graphics;
+  int graphics_width = 0;  // as announced, which may be wider than the paper
+};
+
+void Renderer::Impl::Error(const std::string& what) {
+  ++stats.errors;
+  if (options.on_error) options.on_error(what);
+}
+
+void Renderer::Impl::OnCommand(const Command& command, const PrinterState& state) {
+  ++stats.commands;
+  if (command.truncated) {
+    if (command.op == Op::kRasterImage || command.op == Op::kGraphics ||
+        command.op == Op::kBitImage) {
+      ++stats.clipped_images;
+    }
+    Error(command.name + ": the data ended inside the command; not printed");
+    return;
+  }
+  if (const char* what = UndrawnWhat(command.op)) {
+    ++stats.unsupported;
+    Error(std::string("not drawn: ") + what);
+    return;
+  }
+  const int n = command.params.empty() ? 0 : command.params[0];
+  switch (command.op) {
+    case Op::kText:
+      if (state.selected) Text(command.data, state);
+      break;
+    case Op::kHorizontalTab: {
+      // Tab stops every eight normal-font cells.
+      constexpr int kTab = 8 * kFontAWidth;
+      line_width = std::min(FrameOf(state).width, (line_width / kTab + 1) * kTab);
+      break;
+    }
+    case Op::kAbsolutePosition: {
+      const int position = std::clamp<int>(state.absolute_position, 0, kPrintableDots);
+      if (page_active && line.empty()) {
+        page_x = std::min(position, LogicalPageWidth() - 1);
+      } else {
+        line_width = std::clamp(position - (page_active ? page_x : 0), 0, FrameOf(state).width);
+      }
+      break;
+    }
+    case Op::kLineFeed:
+      LineFeed(state, state.line_spacing);
+      break;
+    case Op::kCarriageReturn:
+      // Prints the line without feeding: what follows strikes the same line.
+      printed_height = std::max(printed_height, PrintLine(state));
+      break;
+    case Op::kFeedLines:
+      if (n == 0) {
+        Advance(std::max(PrintLine(state), printed_height));
+        printed_height = 0;
+      } else {
+        LineFeed(state, state.line_spacing);
+        AdvanceUnits(int64_t{n - 1} * state.line_spacing);
+      }
+      break;
+    case Op::kFeedDots: {
+      const int height = std::max(PrintLine(state), printed_height);
+      printed_height = 0;
+      const int64_t units = int64_t{n} + feed_carry;
+      Advance(height > 0 ? std::max<int64_t>(units / kMotionUnitsPerDot, height)
+                         : units / kMotionUnitsPerDot);
+      feed_carry = static_cast<int>(units % kMotionUnitsPerDot);
+      break;
+    }
+    case Op::kInitialize:
+      line.clear();
+      line_width = 0;
+      page_active = false;
+      page.Clear();
+      graphics = Block{};
+      graphics_width = 0;
+      break;
+    case Op::kRasterImage:
+      Raster(command, state);
+      break;
+    case Op::kBitImage:
+      if (state.selected) ColumnImage(command, state);
+      break;
+    case Op::kGraphics:
+      Graphics(command, state);
+      break;
+    case Op::kCut:
+    case Op::kFullCutLegacy:
+    case Op::kPartialCutLegacy:
+      Cut(command, state);
+      break;
+    case Op::kPageMode:
+      if (!page_active) EnterPageMode(state);
+      break;
+    case Op::kPageArea:
+    case Op::kPageDirection:
+      if (page_active) SetUpPage(state);
+      break;
+    case Op::kPageVerticalPosition:
+      if (page_active) {
+        // Motion units from the top of the area.
+        const int units = command.params.size() >= 2 ? n | command.params[1] << 8 : 0;
+        page_y = std::min(units / kMotionUnitsPerDot, LogicalPageHeight());
+      }
+      break;
+    case Op::kFormFeed:
+      if (page_active) {
+        PrintLine(state);
+        PrintPage(false);
+        page_active = false;
+      }
+      break;
+    case Op::kPrintPage:
+      if (page_active) {
+        PrintLine(state);
+        PrintPage(true);
+      }
+      break;
+    case Op::kCancelPage:
+      if (page_active) {
+        line.clear();
+        line_width = 0;
+        page.Clear();
+      }
+      break;
+    case Op::kStandardMode:
+      if (page_active) {
+        line.clear();
+        line_width = 0;
+        page.Clear();
+        page_active = false;
+      }
+      break;
+    default:
+      break;
+  }
+}
+
+Renderer::Impl::Frame Renderer::Impl::FrameOf(const PrinterState& state) const {
+  Frame frame;
+  if (page_active) {
+    frame.left = page_x;
+    frame.width = std::max(1, LogicalPageWidth() - page_x);
+    frame.top = page_y;
+  } else {
+    const Area area = AreaOf(state);
+    frame.left = kPaperMargin + area.left;
+    frame.width = area.width;
+    frame.top = y;
+  }
+  return frame;
+}
+
+void Renderer::Impl::Text(const std::string& text, const PrinterState& state) {
+  const TextStyle& style = state.style;
+  for (const char c : text) {
+    Glyph glyph;
+    glyph.byte = static_cast<uint8_t>(c);
+    glyph.font = style.font == 1 ? 1 : 0;
+    glyph.code_table = state.code_table;
+    glyph.international = state.international_set;
+    glyph.width_factor = Factor(style.double_width, style.width_factor);
+    glyph.height_factor = Factor(style.double_height, style.height_factor);
+    const int base_width = glyph.font == 1 ? kFontBWidth : kFontAWidth;
+    const int base_height = glyph.font == 1 ? kFontBHeight : kFontAHeight;
+    glyph.cell_width =
+        std::min(kPrintableDots,
+                 (base_width + std::clamp(state.right_spacing, 0, 255)) * glyph.width_factor);
+    glyph.cell_height = base_height * glyph.height_factor;
+    glyph.bold = style.emphasis || style.double_strike;
+    glyph.reverse = style.reverse;
+    glyph.underline = std::clamp(style.underline, 0, 2);
+    glyph.colour = ColourOf(style.colour);
+    // A character that does not fit on the line starts the next one.
+    if (!line.empty() && line_width + glyph.cell_width > FrameOf(state).width) {
+      LineFeed(state, state.line_spacing);
+    }
+    glyph.x = line_width;
+    line_width += glyph.cell_width;
+    line.push_back(glyph);
+  }
+}
+
+void Renderer::Impl::ColumnImage(const Command& command, const PrinterState& state) {
+  if (command.params.size() < 3) return;
+  const int mode = command.params[0];
+  Glyph image;
+  image.colour = ColourOf(state.style.colour);
+  // The head prints 8-dot images at its full vertical density, so strips sent
+  // with an 8-dot line spacing meet without a gap; single density doubles
+  // each column.
+  switch (mode) {
+    case 0:
+      image.dot_width = 2, image.column_bytes = 1;
+      break;
+    case 1:
+      image.dot_width = 1, image.column_bytes = 1;
+      break;
+    case 32:
+      image.dot_width = 2, image.column_bytes = 3;
+      break;
+    case 33:
+      image.dot_width = 1, image.column_bytes = 3;
+      break;
+    default:
+      ++stats.unsupported;
+      Error("ESC *: image mode " + std::to_string(mode) + " is not one the printer has");
+      return;
+  }
+  const int announced = command.params[1] | command.params[2] << 8;
+  // Columns past the end of the line are dropped, as the printer does.
+  const int room = (FrameOf(state).width - line_width) / image.dot_width;
+  const int columns = std::min(announced, std::max(0, room));
+  if (columns < announced) {
+    ++stats.clipped_images;
+    Error("ESC *: " + std::to_string(announced - columns) +
+          " columns past the end of the line dropped");
+  }
+  if (columns == 0) return;
+  const size_t size = static_cast<size_t>(columns) * image.column_bytes;
+  image.columns.assign(size, 0);
+  std::copy_n(command.data.begin(), std::min(size, command.data.size()), image.columns.begin());
+  image.x = line_width;
+  image.cell_width = columns * image.dot_width;
+  image.cell_height = image.column_bytes * 8 * image.dot_height;
+  line_width += image.cell_width;
+  line.push_back(std::move(image));
+}
+
+void Renderer::Impl::LineFeed(const PrinterState& state, int64_t units) {
+  const int height = std::max(PrintLine(state), printed_height);
+  printed_height = 0;
+  const int64_t total = units + feed_carry;
+  const int64_t dots = total / kMotionUnitsPerDot;
+  feed_carry = static_cast<int>(total % kMotionUnitsPerDot);
+  Advance(std::max<int64_t>(dots, height));
+}
+
+int Renderer::Impl::PrintLine(const PrinterState& state) {
+  int height = 0;
+  for (const Glyph& glyph : line) height = std::max(height, glyph.cell_height);
+  if (!line.empty()) {
+    const Frame frame = FrameOf(state);
+    const int start = frame.left + AlignedOffset(state.alignment, frame.width, line_width);
+    // Upside down, the whole line turns about the centre of its box: the
+    // frame's width by the line's height.
+    flip = state.style.upside_down;
+    flip_x = 2 * frame.left + frame.width - 1;
+    flip_y = 2 * frame.top + height - 1;
+    // Characters of different heights share the line's bottom.
+    for (const Glyph& glyph : line) {
+      if (glyph.column_bytes > 0) {
+        DrawColumns(glyph, start + glyph.x, frame.top + height);
+      } else {
+        DrawGlyph(glyph, start + glyph.x, frame.top + height);
+      }
+    }
+    if (page_active) page_x = 0;
+  }
+  flip = false;
+  line.clear();
+  line_width = 0;
+  return height;
+}
+
+void Renderer::Impl::DrawColumns(const Glyph& image, int x, int64_t bottom) {
+  const int64_t top = bottom - image.cell_height;
+  if (!page_active && top >= options.max_height) return;
+  const int columns = image.cell_width / image.dot_width;
+  for (int c = 0; c < columns; ++c) {
+    for (int b = 0; b < image.column_bytes; ++b) {
+      const uint8_t bits = image.columns[static_cast<size_t>(c) * image.column_bytes + b];
+      for (int k = 0; k < 8; ++k) {
+        if (!((bits >> (7 - k)) & 1)) continue;
+        for (int i = 0; i < image.dot_width; ++i) {
+          for (int j = 0; j < image.dot_height; ++j) {
+            Dot(x + c * image.dot_width + i, top + (b * 8 + k) * image.dot_height + j,
+                image.colour);
+          }
+        }
+      }
+    }
+  }
+}
+
+void Renderer::Impl::DrawGlyph(const Glyph& glyph, int x, int64_t bottom) {
+  if (!page_active && bottom - glyph.cell_height >= options.max_height) return;
+  const int base_width = glyph.font == 1 ? kFontBWidth : kFontAWidth;
+  const int base_height = glyph.font == 1 ? kFontBHeight : kFontAHeight;
+  // The pattern fills the cell less a one-dot border left and top and a
+  // two-dot strip below, scaled by the character size.
+  const int box_width = base_width - 2, box_height = base_height - 3;
+  const int wf = glyph.width_factor, hf = glyph.height_factor;
+  const int cw = glyph.cell_width, ch = glyph.cell_height;
+  std::vector<uint8_t> cell(static_cast<size_t>(cw) * ch, 0);
+  auto set = [&](int cx, int cy) {
+    if (cx >= 0 && cy >= 0 && cx < cw && cy < ch) cell[static_cast<size_t>(cy) * cw + cx] = 1;
+  };
+  const uint8_t* rows = GlyphRows(glyph.byte);
+  if (rows == nullptr) ++stats.placeholders;
+  for (int dy = 0; dy < box_height * hf; ++dy) {
+    for (int dx = 0; dx < box_width * wf; ++dx) {
+      bool on;
+      if (rows == nullptr) {
+        // No glyph: an outlined box.
+        on = dx < wf || dy < hf || dx >= (box_width - 1) * wf || dy >= (box_height - 1) * hf;
+      } else {
+        const int gx = (dx / wf) * kGlyphWidth / box_width;
+        const int gy = (dy / hf) * kGlyphHeight / box_height;
+        on = (rows[gy] >> (kGlyphWidth - 1 - gx)) & 1;
+      }
+      if (!on) continue;
+      set(wf + dx, hf + dy);
+      if (glyph.bold) set(wf + dx + 1, hf + dy);
+    }
+  }
+  for (int u = 0; u < glyph.underline; ++u) {
+    for (int cx = 0; cx < cw; ++cx) set(cx, ch - 1 - u);
+  }
+  const int64_t top = bottom - ch;
+  for (int cy = 0; cy < ch; ++cy) {
+    for (int cx = 0; cx < cw; ++cx) {
+      if ((cell[static_cast<size_t>(cy) * cw + cx] != 0) != glyph.reverse) {
+        Dot(x + cx, top + cy, glyph.colour);
+      }
+    }
+  }
+}
+
+int64_t Renderer::Impl::RoomBelow(const PrinterState& state) const {
+  return std::max<int64_t>(
+      0, (page_active ? LogicalPageHeight() : options.max_height) - FrameOf(state).top);
+}
+
+void Renderer::Impl::PlaceBlock(const Block& block, const PrinterState& state, const char* what,
+                                int announced_width) {
+  Advance(std::max(PrintLine(state), printed_height));
+  printed_height = 0;
+  const Frame frame = FrameOf(state);
+  announced_width = std::max(announced_width, block.width);
+  if (announced_width > frame.width) {
+    ++stats.clipped_images;
+    Error(std::string(what) + ": " + std::to_string(announced_width) +
+          " dots wide, clipped to the " + std::to_string(frame.width) + " dots of the line");
+  }
+  const int x0 =
+      frame.left + AlignedOffset(state.alignment, frame.width, std::min(block.width, frame.width));
+  const int right = frame.left + frame.width;
+  for (int r = 0; r < block.height; ++r) {
+    for (int c = 0; c < block.width && x0 + c < right; ++c) {
+      const uint8_t colour = block.dots[static_cast<size_t>(r) * block.width + c];
+      if (colour != kPaper) Mark(x0 + c, frame.top + r, colour);
+    }
+  }
+  Advance(block.height);
+}
+
+void Renderer::Impl::Raster(const Command& command, const PrinterState& state) {
+  if (command.params.size() < 5) return;
+  const uint8_t mode = command.params[0] & 3;  // 0/48 normal, 1/49 double width, 2/50 double height
+  const int sx = (mode & 1) ? 2 : 1, sy = (mode & 2) ? 2 : 1;
+  const int row_bytes = command.params[1] | command.params[2] << 8;
+  const int rows = command.params[3] | command.params[4] << 8;
+  const std::string& data = command.data;
+  if (data.size() < uint64_t{static_cast<uint64_t>(row_bytes)} * rows) {
+    ++stats.clipped_images;
+    Error("GS v 0: image data short of its size; the rest left blank");
+  }
+  Advance(std::max(PrintLine(state), printed_height));
+  printed_height = 0;
+  // Only the dots that can land on the paper are kept.
+  const int announced = row_bytes * 8 * sx;
+  const int width = std::min(announced, FrameOf(state).width);
+  const int visible_rows = static_cast<int>(std::min<int64_t>(rows, RoomBelow(state) / sy));
+  Block block;
+  block.Resize(width, visible_rows * sy);
+  const uint8_t colour = ColourOf(state.style.colour);
+  for (int r = 0; r < visible_rows; ++r) {
+    for (int x = 0; x < width; ++x) {
+      const size_t index = static_cast<size_t>(r) * row_bytes + x / (8 * sx);
+      if (index >= data.size()) break;
+      if (!((static_cast<uint8_t>(data[index]) >> (7 - (x / sx) % 8)) & 1)) continue;
+      for (int j = 0; j < sy; ++j) block.Set(x, r * sy + j, colour);
+    }
+  }
+  PlaceBlock(block, state, "GS v 0", announced);
+  Advance(int64_t{rows - visible_rows} * sy);
+}
+
+void Renderer::Impl::Graphics(const Command& command, const PrinterState& state) {
+  const std::string& data = command.data;
+  if (data.size() < 2) return;
+  const uint8_t fn = static_cast<uint8_t>(data[1]);
+  if (fn == 0x32 || fn == 2) {  // print the graphics stored
+    if (graphics.width == 0) {
+      Error("graphics: print asked for with nothing stored");
+      return;
+    }
+    PlaceBlock(graphics, state, "graphics", graphics_width);
+    graphics = Block{};
+    graphics_width = 0;
+    return;
+  }
+  if (fn != 0x70) {
+    ++stats.unsupported;
+    Error("graphics: function " + std::to_string(fn) + " not drawn");
+    return;
+  }
+  // m fn a bx by c xL xH yL yH, then the plane's rows.
+  if (data.size() < 10) {
+    Error("graphics: store function too short");
+    return;
+  }
+  const int bx = static_cast<uint8_t>(data[3]) == 2 ? 2 : 1;
+  const int by = static_cast<uint8_t>(data[4]) == 2 ? 2 : 1;
+  const int plane = static_cast<uint8_t>(data[5]);
+  const int width = Le16(data, 6), height = Le16(data, 8);
+  const int row_bytes = (width + 7) / 8;
+  if (data.size() - 10 < static_cast<size_t>(row_bytes) * height) {
+    ++stats.clipped_images;
+    Error("graphics: plane data short of its size; the rest left blank");
+  }
+  graphics_width = std::max(graphics_width, width * bx);
+  // The buffer keeps what can land on the paper.
+  const int keep_width = std::min(width * bx, kPrintableDots);
+  const int keep_height =
+      static_cast<int>(std::min<int64_t>(int64_t{height} * by, RoomBelow(state)));
+  if (keep_width > graphics.width || keep_height > graphics.height) {
+    Block grown;
+    grown.Resize(std::max(keep_width, graphics.width), std::max(keep_height, graphics.height));
+    for (int r = 0; r < graphics.height; ++r) {
+      std::copy_n(&graphics.dots[static_cast<size_t>(r) * graphics.width], graphics.width,
+                  &grown.dots[static_cast<size_t>(r) * grown.width]);
+    }
+    graphics = std::move(grown);
+  }
+  const uint8_t colour = plane == 50 ? ColourOf(1) : uint8_t{kBlack};
+  for (int r = 0; r * by < keep_height; ++r) {
+    for (int x = 0; x * bx < keep_width; ++x) {
+      const size_t index = 10 + static_cast<size_t>(r) * row_bytes + x / 8;
+      if (index >= data.size()) break;
+      if (!((static_cast<uint8_t>(data[index]) >> (7 - x % 8)) & 1)) continue;
+      for (int i = 0; i < bx; ++i) {
+        for (int j = 0; j < by; ++j) {
+          if (x * bx + i < keep_width && r * by + j < keep_height) {
+            graphics.Set(x * bx + i, r * by + j, colour);
+          }
+        }
+      }
+    }
+  }
+}
+
+void Renderer::Impl::Cut(const Command& command, const PrinterState& state) {
+  if (page_active) {
+    Error("cut ignored in page mode");
+    return;
+  }
+  Advance(std::max(PrintLine(state), printed_height));
+  printed_height = 0;
+  // The feed-and-cut forms feed n motion units first.
+  if (command.op == Op::kCut && command.params.size() >= 2) {
+    AdvanceUnits(command.params[1]);
+  }
+  Advance(kCutGap);
+  for (int x = 0; x < kPaperWidth; ++x) {
+    if (x % (2 * kCutDash) < kCutDash) Mark(x, y, kBlack);
+  }
+  Advance(1 + kCutGap);
+  if (options.on_page) {
+    ++stats.pages;
+    options.on_page(Snapshot());
+    paper.Clear();
+    y = 0;
+    dropped_reported = false;
+  }
+}
+
+void Renderer::Impl::EnterPageMode(const PrinterState& state) {
+  Advance(std::max(PrintLine(state), printed_height));
+  printed_height = 0;
+  page_active = true;
+  page.Clear();
+  SetUpPage(state);
+}
+
+void Renderer::Impl::SetUpPage(const PrinterState& state) {
+  const PageModeState& p = state.page;
+  page_left = std::clamp(p.area_x, 0, kPrintableDots - 1);
+  page_top = std::clamp(p.area_y, 0, options.max_height);
+  const int width = std::clamp(p.area_width, 1, kPrintableDots - page_left);
+  const int height = std::clamp(p.area_height, 1, options.max_height);
+  if (width != page.width() || height != page_height) {
+    if (!page.empty()) Error("page mode: print area changed with data in it; the data is dropped");
+    page = Canvas(width, height);
+    page_height = height;
+  }
+  page_direction = p.direction & 3;
+  page_x = 0;
+  page_y = 0;
+}
+
+void Renderer::Impl::PrintPage(bool keep) {
+  // The area as it lies on the paper, below the standard-mode print so far.
+  const int64_t rows = page_top + page_height;
+  for (int64_t r = 0; r < page.rows(); ++r) {
+    for (int c = 0; c < page.width(); ++c) {
+      const uint8_t colour = page.Get(c, r);
+      if (colour != kPaper) paper.Set(kPaperMargin + page_left + c, y + page_top + r, colour);
+    }
+  }
+  FeedPaper(rows);
+  if (!keep) page.Clear();
+  page_x = 0;
+  page_y = 0;
+}
+
+void Renderer::Impl::Advance(int64_t dots) {
+  if (dots <= 0) return;
+  if (page_active) {
+    page_y = std::min<int64_t>(page_y + dots, LogicalPageHeight());
+    return;
+  }
+  FeedPaper(dots);
+}
+
+void Renderer::Impl::FeedPaper(int64_t dots) {
+  const int64_t limit = options.max_height;
+  const int64_t before = y;
+  y = std::min(limit, y + dots);
+  const int64_t dropped = dots - (y - before);
+  if (dropped > 0) {
+    stats.dropped_rows += static_cast<uint64_t>(dropped);
+    if (!dropped_reported) {
+      dropped_reported = true;
+      Error("page longer than " + std::to_string(limit) + " rows; the rest is not drawn");
+    }
+  }
+}
+
+void Renderer::Impl::AdvanceUnits(int64_t units) {
+  const int64_t total = units + feed_carry;
+  feed_carry = static_cast<int>(total % kMotionUnitsPerDot);
+  Advance(total / kMotionUnitsPerDot);
+}
+
+void Renderer::Impl::Dot(int x, int64_t y0, uint8_t colour) {
+  if (flip) {
+    Mark(flip_x - x, flip_y - y0, colour);
+  } else {
+    Mark(x, y0, colour);
+  }
+}
+
+void Renderer::Impl::Mark(int x, int64_t y0, uint8_t colour) {
+  if (!page_active) {
+    // The printable area only: a line never prints into the margins.
+    paper.Set(x, y0, colour);
+    return;
+  }
+  // Page mode: (x, y0) in the direction of print, turned onto the area.
+  const int w = page.width();
+  const int64_t h = page_height;
+  if (x < 0 || y0 < 0 || x >= LogicalPageWidth() || y0 >= LogicalPageHeight()) return;
+  switch (page_direction) {
+    case 0:
+      page.Set(x, y0, colour);
+      break;
+    case 1:  // bottom to top, starting lower left
+      page.Set(static_cast<int>(y0), h - 1 - x, colour);
+      break;
+    case 2:  // right to left, upside down
+      page.Set(w - 1 - x, h - 1 - y0, colour);
+      break;
+    default:  // top to bottom, starting upper right
+      page.Set(w - 1 - static_cast<int>(y0), x, colour);
+      break;
+  }
+}
+
+Image Renderer::Impl::Snapshot() const {
+  Image image;
+  image.width = kPaperWidth;
+  image.height = static_cast<int>(std::max<int64_t>(1, std::max(paper.rows(), y)));
+  image.pixels.assign(static_cast<size_t>(image.width) * image.height, kPaper);
+  std::copy(paper.dots().begin(), paper.dots().end(), image.pixels.begin());
+  return image;
+}
+
+Renderer::Renderer(RenderOptions options) {
+  options.max_height = std::clamp(options.max_height, 1, 1 << 20);
+  impl_ = std::make_unique<Impl>(std::move(options), stats_);
 }
 
 Renderer::~Renderer() = default;
@@ -98,314 +820,15 @@ void Renderer::FinishStream() {
 }
 
 void Renderer::OnCommand(const Command& command, const PrinterState& state) {
-  ++stats_.commands;
-  if (command.truncated) {
-    if (command.op == Op::kRasterImage) ++stats_.clipped_images;
-    return;
-  }
-  if (PrintsUndrawn(command.op)) {
-    ++stats_.unsupported;
-    return;
-  }
-  const int n = command.params.empty() ? 0 : command.params[0];
-  switch (command.op) {
-    case Op::kText:
-      if (state.selected) Text(command.data, state);
-      break;
-    case Op::kHorizontalTab: {
-      // Tab stops every eight normal-font cells.
-      constexpr int kTab = 8 * kFontAWidth;
-      line_width_ = std::min(AreaOf(state).width, (line_width_ / kTab + 1) * kTab);
-      break;
-    }
-    case Op::kLineFeed: {
-      const int height = PrintLine(state);
-      Advance(std::max(state.line_spacing, height));
-      break;
-    }
-    case Op::kFeedLines: {
-      const int height = PrintLine(state);
-      Advance(n == 0 ? height
-                     : std::max(state.line_spacing, height) + int64_t{n - 1} * state.line_spacing);
-      break;
-    }
-    case Op::kFeedDots: {
-      const int height = PrintLine(state);
-      Advance(height > 0 ? std::max(n, height) : n);
-      break;
-    }
-    case Op::kInitialize:
-      line_.clear();
-      line_width_ = 0;
-      break;
-    case Op::kRasterImage:
-      Raster(command, state);
-      break;
-    case Op::kBitImage:
-      if (state.selected) ColumnImage(command, state);
-      break;
-    case Op::kCut:
-      // The feed-and-cut forms feed n dots first.
-      if (command.params.size() >= 2) {
-        Advance(PrintLine(state));
-        Advance(command.params[1]);
-      }
-      Cut(state);
-      break;
-    case Op::kFullCutLegacy:
-    case Op::kPartialCutLegacy:
-      Cut(state);
-      break;
-    default:
-      break;
-  }
-}
-
-void Renderer::Text(const std::string& text, const PrinterState& state) {
-  const TextStyle& style = state.style;
-  const Area area = AreaOf(state);
-  for (const char c : text) {
-    Glyph glyph;
-    glyph.byte = static_cast<uint8_t>(c);
-    glyph.font = style.font == 1 ? 1 : 0;
-    glyph.width_factor = Factor(style.double_width, style.width_factor);
-    glyph.height_factor = Factor(style.double_height, style.height_factor);
-    const int base_width = glyph.font == 1 ? kFontBWidth : kFontAWidth;
-    const int base_height = glyph.font == 1 ? kFontBHeight : kFontAHeight;
-    glyph.cell_width =
-        std::min(kPrintableDots,
-                 (base_width + std::clamp(state.right_spacing, 0, 255)) * glyph.width_factor);
-    glyph.cell_height = base_height * glyph.height_factor;
-    glyph.bold = style.emphasis || style.double_strike;
-    glyph.reverse = style.reverse;
-    glyph.underline = std::clamp(style.underline, 0, 2);
-    // A character that does not fit on the line starts the next one.
-    if (!line_.empty() && line_width_ + glyph.cell_width > area.width) {
-      Advance(std::max(state.line_spacing, PrintLine(state)));
-    }
-    glyph.x = line_width_;
-    line_width_ += glyph.cell_width;
-    line_.push_back(glyph);
-  }
-}
-
-void Renderer::ColumnImage(const Command& command, const PrinterState& state) {
-  if (command.params.size() < 3) return;
-  const int mode = command.params[0];
-  Glyph image;
-  switch (mode) {
-    case 0:  // 8 dots tall, single density: 60 x 90 dpi
-      image.dot_width = 2, image.dot_height = 3, image.column_bytes = 1;
-      break;
-    case 1:  // 8 dots, double density: 60 x 180 dpi
-      image.dot_width = 1, image.dot_height = 3, image.column_bytes = 1;
-      break;
-    case 32:  // 24 dots, single density: 180 x 90 dpi
-      image.dot_width = 2, image.dot_height = 1, image.column_bytes = 3;
-      break;
-    case 33:  // 24 dots, double density: 180 x 180 dpi
-      image.dot_width = 1, image.dot_height = 1, image.column_bytes = 3;
-      break;
-    default:
-      ++stats_.unsupported;
-      return;
-  }
-  const int announced = command.params[1] | command.params[2] << 8;
-  // Columns past the end of the line are dropped, as the printer does.
-  const int room = (AreaOf(state).width - line_width_) / image.dot_width;
-  const int columns = std::min(announced, std::max(0, room));
-  if (columns < announced) ++stats_.clipped_images;
-  if (columns == 0) return;
-  const size_t size = static_cast<size_t>(columns) * image.column_bytes;
-  image.columns.assign(size, 0);
-  std::copy_n(command.data.begin(), std::min(size, command.data.size()), image.columns.begin());
-  image.x = line_width_;
-  image.cell_width = columns * image.dot_width;
-  image.cell_height = image.column_bytes * 8 * image.dot_height;
-  line_width_ += image.cell_width;
-  line_.push_back(std::move(image));
-}
-
-void Renderer::DrawColumns(const Glyph& image, int x, int64_t bottom) {
-  const int64_t top = bottom - image.cell_height;
-  if (top >= options_.max_height) return;
-  const int columns = image.cell_width / image.dot_width;
-  for (int c = 0; c < columns; ++c) {
-    for (int b = 0; b < image.column_bytes; ++b) {
-      const uint8_t bits = image.columns[static_cast<size_t>(c) * image.column_bytes + b];
-      for (int k = 0; k < 8; ++k) {
-        if (!((bits >> (7 - k)) & 1)) continue;
-        for (int i = 0; i < image.dot_width; ++i) {
-          for (int j = 0; j < image.dot_height; ++j) {
-            Plot(x + c * image.dot_width + i, top + (b * 8 + k) * image.dot_height + j);
-          }
-        }
-      }
-    }
-  }
-}
-
-int Renderer::PrintLine(const PrinterState& state) {
-  int height = 0;
-  for (const Glyph& glyph : line_) height = std::max(height, glyph.cell_height);
-  if (!line_.empty()) {
-    const Area area = AreaOf(state);
-    const int start = AlignedStart(state, area, line_width_);
-    // Upside down, the whole line turns about the centre of its box: the
-    // printable area's width by the line's height.
-    flip_ = state.style.upside_down;
-    flip_x_ = 2 * (kPaperMargin + area.left) + area.width - 1;
-    flip_y_ = 2 * y_ + height - 1;
-    // Characters of different heights share the line's bottom.
-    for (const Glyph& glyph : line_) {
-      if (glyph.column_bytes > 0) {
-        DrawColumns(glyph, kPaperMargin + start + glyph.x, y_ + height);
-      } else {
-        DrawGlyph(glyph, kPaperMargin + start + glyph.x, y_ + height);
-      }
-    }
-  }
-  flip_ = false;
-  line_.clear();
-  line_width_ = 0;
-  return height;
-}
-
-void Renderer::DrawGlyph(const Glyph& glyph, int x, int64_t bottom) {
-  if (bottom - glyph.cell_height >= options_.max_height) return;  // below the page's end
-  const int base_width = glyph.font == 1 ? kFontBWidth : kFontAWidth;
-  const int base_height = glyph.font == 1 ? kFontBHeight : kFontAHeight;
-  // The pattern fills the cell less a one-dot border left and top and a
-  // two-dot strip below, scaled by the character size.
-  const int box_width = base_width - 2, box_height = base_height - 3;
-  const int wf = glyph.width_factor, hf = glyph.height_factor;
-  const int cw = glyph.cell_width, ch = glyph.cell_height;
-  std::vector<uint8_t> cell(static_cast<size_t>(cw) * ch, 0);
-  auto set = [&](int cx, int cy) {
-    if (cx >= 0 && cy >= 0 && cx < cw && cy < ch) cell[static_cast<size_t>(cy) * cw + cx] = 1;
-  };
-  const uint8_t* rows = GlyphRows(glyph.byte);
-  if (rows == nullptr) ++stats_.placeholders;
-  for (int dy = 0; dy < box_height * hf; ++dy) {
-    for (int dx = 0; dx < box_width * wf; ++dx) {
-      bool on;
-      if (rows == nullptr) {
-        // No glyph: an outlined box.
-        on = dx < wf || dy < hf || dx >= (box_width - 1) * wf || dy >= (box_height - 1) * hf;
-      } else {
-        const int gx = (dx / wf) * kGlyphWidth / box_width;
-        const int gy = (dy / hf) * kGlyphHeight / box_height;
-        on = (rows[gy] >> (kGlyphWidth - 1 - gx)) & 1;
-      }
-      if (!on) continue;
-      set(wf + dx, hf + dy);
-      if (glyph.bold) set(wf + dx + 1, hf + dy);
-    }
-  }
-  for (int u = 0; u < glyph.underline; ++u) {
-    for (int cx = 0; cx < cw; ++cx) set(cx, ch - 1 - u);
-  }
-  const int right = kPaperMargin + kPrintableDots;
-  const int64_t top = bottom - ch;
-  for (int cy = 0; cy < ch; ++cy) {
-    for (int cx = 0; cx < cw && x + cx < right; ++cx) {
-      if ((cell[static_cast<size_t>(cy) * cw + cx] != 0) != glyph.reverse) Plot(x + cx, top + cy);
-    }
-  }
-}
-
-void Renderer::Raster(const Command& command, const PrinterState& state) {
-  if (command.params.size() < 5) return;
-  Advance(PrintLine(state));
-  const uint8_t mode = command.params[0] & 3;  // 0/48 normal, 1/49 double width, 2/50 double height
-  const int sx = (mode & 1) ? 2 : 1, sy = (mode & 2) ? 2 : 1;
-  const int row_bytes = command.params[1] | command.params[2] << 8;
-  const int rows = command.params[3] | command.params[4] << 8;
-  const Area area = AreaOf(state);
-  const int64_t width = int64_t{row_bytes} * 8 * sx;
-  const std::string& data = command.data;
-  if (width > area.width || data.size() < uint64_t{static_cast<uint64_t>(row_bytes)} * rows) {
-    ++stats_.clipped_images;
-  }
-  const int start =
-      kPaperMargin +
-      AlignedStart(state, area, static_cast<int>(std::min<int64_t>(width, area.width)));
-  const int right = kPaperMargin + area.left + area.width;
-  // Only the bytes that land on the paper are visited.
-  const int visible_bytes = std::min<int64_t>(row_bytes, (area.width + 8 * sx - 1) / (8 * sx));
-  for (int r = 0; r < rows; ++r) {
-    const int64_t y = y_ + int64_t{r} * sy;
-    if (y >= options_.max_height) break;
-    for (int b = 0; b < visible_bytes; ++b) {
-      const size_t index = static_cast<size_t>(r) * row_bytes + b;
-      if (index >= data.size()) break;
-      const uint8_t bits = static_cast<uint8_t>(data[index]);
-      for (int bit = 0; bit < 8; ++bit) {
-        if (!((bits >> (7 - bit)) & 1)) continue;
-        for (int i = 0; i < sx; ++i) {
-          const int x = start + (b * 8 + bit) * sx + i;
-          if (x >= right) continue;
-          for (int j = 0; j < sy; ++j) SetInk(x, y + j);
-        }
-      }
-    }
-  }
-  Advance(int64_t{rows} * sy);
-}
-
-void Renderer::Cut(const PrinterState& state) {
-  Advance(PrintLine(state));
-  Advance(kCutGap);
-  for (int x = 0; x < kPaperWidth; ++x) {
-    if (x % (2 * kCutDash) < kCutDash) SetInk(x, y_);
-  }
-  Advance(1 + kCutGap);
-  if (options_.on_page) {
-    ++stats_.pages;
-    options_.on_page(Snapshot());
-    ink_.clear();
-    y_ = 0;
-  }
-}
-
-void Renderer::Advance(int64_t dots) {
-  if (dots <= 0) return;
-  const int64_t limit = options_.max_height;
-  const int64_t before = y_;
-  y_ = std::min(limit, y_ + dots);
-  const int64_t dropped = dots - (y_ - before);
-  if (dropped > 0) stats_.dropped_rows += static_cast<uint64_t>(dropped);
-}
-
-void Renderer::Plot(int x, int64_t y) {
-  if (flip_) {
-    SetInk(flip_x_ - x, flip_y_ - y);
-  } else {
-    SetInk(x, y);
-  }
-}
-
-void Renderer::SetInk(int x, int64_t y) {
-  if (x < 0 || x >= kPaperWidth || y < 0 || y >= options_.max_height) return;
-  const size_t row = static_cast<size_t>(y);
-  if ((row + 1) * kPaperWidth > ink_.size()) ink_.resize((row + 1) * kPaperWidth, 0);
-  ink_[row * kPaperWidth + x] = 1;
+  impl_->OnCommand(command, state);
 }
 
 bool Renderer::Empty() const {
-  return ink_.empty() && y_ == 0 && line_.empty();
+  return impl_->Empty();
 }
 
 Image Renderer::Snapshot() const {
-  Image image;
-  image.width = kPaperWidth;
-  const int64_t drawn = static_cast<int64_t>(ink_.size() / kPaperWidth);
-  image.height = static_cast<int>(std::max<int64_t>(1, std::max(drawn, y_)));
-  image.pixels.assign(static_cast<size_t>(image.width) * image.height, 255);
-  for (size_t i = 0; i < ink_.size(); ++i) {
-    if (ink_[i]) image.pixels[i] = 0;
-  }
-  return image;
+  return impl_->Snapshot();
 }
 
 }  // namespace qz381::sim::render
