@@ -1,8 +1,10 @@
 #include <algorithm>
 #include <cstring>
 
+#include "tools/sim/render/barcode.h"
 #include "tools/sim/render/font.h"
 #include "tools/sim/render/render.h"
+#include "tools/sim/render/typeface.h"
 
 namespace qz381::sim::render {
 namespace {
@@ -163,6 +165,11 @@ struct Renderer::Impl {
   int64_t RoomBelow(const PrinterState& state) const;
 
   void Cut(const Command& command, const PrinterState& state);
+  void Barcode(const Command& command, const PrinterState& state);
+  void Symbol(const Command& command, const PrinterState& state);
+  // The readable text of a barcode in `font`, centred over `span` dots from
+  // `left`, its cells' top at `top`; the height of the line.
+  int Hri(const std::string& text, int font, int left, int span, const PrinterState& state);
 
   // Page mode.
   void EnterPageMode(const PrinterState& state);
@@ -206,6 +213,9 @@ struct Renderer::Impl {
   // GS ( L / GS 8 L: the graphics stored for the next print function.
   Block graphics;
   int graphics_width = 0;  // as announced, which may be wider than the paper
+
+  SymbolStore symbols;                             // GS ( k settings and data
+  const Typeface* typeface = Typeface::Default();  // nullptr: the built-in glyphs
 };
 
 void Renderer::Impl::Error(const std::string& what) {
@@ -280,6 +290,7 @@ void Renderer::Impl::OnCommand(const Command& command, const PrinterState& state
       page.Clear();
       graphics = Block{};
       graphics_width = 0;
+      symbols.Reset();
       break;
     case Op::kRasterImage:
       Raster(command, state);
@@ -289,6 +300,12 @@ void Renderer::Impl::OnCommand(const Command& command, const PrinterState& state
       break;
     case Op::kGraphics:
       Graphics(command, state);
+      break;
+    case Op::kBarcode:
+      if (state.selected) Barcode(command, state);
+      break;
+    case Op::kSymbol:
+      Symbol(command, state);
       break;
     case Op::kCut:
     case Op::kFullCutLegacy:
@@ -493,31 +510,38 @@ void Renderer::Impl::DrawGlyph(const Glyph& glyph, int x, int64_t bottom) {
   if (!page_active && bottom - glyph.cell_height >= options.max_height) return;
   const int base_width = glyph.font == 1 ? kFontBWidth : kFontAWidth;
   const int base_height = glyph.font == 1 ? kFontBHeight : kFontAHeight;
-  // The pattern fills the cell less a one-dot border left and top and a
-  // two-dot strip below, scaled by the character size.
-  const int box_width = base_width - 2, box_height = base_height - 3;
   const int wf = glyph.width_factor, hf = glyph.height_factor;
   const int cw = glyph.cell_width, ch = glyph.cell_height;
   std::vector<uint8_t> cell(static_cast<size_t>(cw) * ch, 0);
   auto set = [&](int cx, int cy) {
     if (cx >= 0 && cy >= 0 && cx < cw && cy < ch) cell[static_cast<size_t>(cy) * cw + cx] = 1;
   };
-  const uint8_t* rows = GlyphRows(glyph.byte);
-  if (rows == nullptr) ++stats.placeholders;
-  for (int dy = 0; dy < box_height * hf; ++dy) {
-    for (int dx = 0; dx < box_width * wf; ++dx) {
+  const Cell* face = typeface != nullptr ? typeface->Glyph(glyph.font, glyph.code_table,
+                                                           glyph.international, glyph.byte)
+                                         : nullptr;
+  const uint8_t* rows = typeface == nullptr ? GlyphRows(glyph.byte) : nullptr;
+  if (face == nullptr && rows == nullptr) ++stats.placeholders;
+  // A placeholder, and the built-in 5 x 7 pattern, fill the cell less a
+  // one-dot border left and top and a two-dot strip below.
+  const int box_width = base_width - 2, box_height = base_height - 3;
+  for (int dy = 0; dy < base_height * hf; ++dy) {
+    for (int dx = 0; dx < base_width * wf; ++dx) {
+      const int gx = dx / wf, gy = dy / hf;
       bool on;
-      if (rows == nullptr) {
-        // No glyph: an outlined box.
-        on = dx < wf || dy < hf || dx >= (box_width - 1) * wf || dy >= (box_height - 1) * hf;
+      if (face != nullptr) {
+        on = face->At(gx, gy);
+      } else if (gx < 1 || gy < 1 || gx > box_width || gy > box_height) {
+        on = false;
+      } else if (rows != nullptr) {
+        on = (rows[(gy - 1) * kGlyphHeight / box_height] >>
+              (kGlyphWidth - 1 - (gx - 1) * kGlyphWidth / box_width)) &
+             1;
       } else {
-        const int gx = (dx / wf) * kGlyphWidth / box_width;
-        const int gy = (dy / hf) * kGlyphHeight / box_height;
-        on = (rows[gy] >> (kGlyphWidth - 1 - gx)) & 1;
+        on = gx == 1 || gy == 1 || gx == box_width || gy == box_height;  // outlined box
       }
       if (!on) continue;
-      set(wf + dx, hf + dy);
-      if (glyph.bold) set(wf + dx + 1, hf + dy);
+      set(dx, dy);
+      if (glyph.bold) set(dx + 1, dy);
     }
   }
   for (int u = 0; u < glyph.underline; ++u) {
@@ -655,6 +679,72 @@ void Renderer::Impl::Graphics(const Command& command, const PrinterState& state)
       }
     }
   }
+}
+
+void Renderer::Impl::Barcode(const Command& command, const PrinterState& state) {
+  if (command.params.empty()) return;
+  LinearSymbol symbol;
+  std::string error;
+  if (!DrawLinearBarcode(command.params[0], command.data, state.barcode, &symbol, &error)) {
+    ++stats.refused_symbols;
+    Error("GS k: " + error + "; nothing printed");
+    return;
+  }
+  Advance(std::max(PrintLine(state), printed_height));
+  printed_height = 0;
+  const Frame frame = FrameOf(state);
+  const int span = std::min(symbol.bars.width, frame.width);
+  const int left = frame.left + AlignedOffset(state.alignment, frame.width, span);
+  const int font = state.barcode.hri_font == 1 ? 1 : 0;
+  if (state.barcode.hri_position & 1) Advance(Hri(symbol.hri, font, left, span, state));
+  Block bars;
+  bars.Resize(symbol.bars.width, symbol.bars.height);
+  const uint8_t colour = ColourOf(state.style.colour);
+  for (size_t i = 0; i < bars.dots.size(); ++i) {
+    if (symbol.bars.dots[i] != 0) bars.dots[i] = colour;
+  }
+  PlaceBlock(bars, state, "GS k");
+  if (state.barcode.hri_position & 2) Advance(Hri(symbol.hri, font, left, span, state));
+}
+
+int Renderer::Impl::Hri(const std::string& text, int font, int left, int span,
+                        const PrinterState& state) {
+  const int width = font == 1 ? kFontBWidth : kFontAWidth;
+  const int height = font == 1 ? kFontBHeight : kFontAHeight;
+  const Frame frame = FrameOf(state);
+  const int total = static_cast<int>(text.size()) * width;
+  int x = std::max(frame.left, left + (span - total) / 2);
+  for (const char c : text) {
+    if (x + width > frame.left + frame.width) break;  // the text ends at the line's end
+    Glyph glyph;
+    glyph.byte = static_cast<uint8_t>(c);
+    glyph.font = font;
+    glyph.cell_width = width;
+    glyph.cell_height = height;
+    glyph.colour = ColourOf(state.style.colour);
+    DrawGlyph(glyph, x, frame.top + height);
+    x += width;
+  }
+  return height;
+}
+
+void Renderer::Impl::Symbol(const Command& command, const PrinterState& state) {
+  Bitmap bitmap;
+  std::string error;
+  if (!symbols.Apply(command, &bitmap, &error)) {
+    if (!error.empty()) {
+      ++stats.refused_symbols;
+      Error("GS ( k: " + error);
+    }
+    return;
+  }
+  Block block;
+  block.Resize(bitmap.width, bitmap.height);
+  const uint8_t colour = ColourOf(state.style.colour);
+  for (size_t i = 0; i < block.dots.size(); ++i) {
+    if (bitmap.dots[i] != 0) block.dots[i] = colour;
+  }
+  PlaceBlock(block, state, "GS ( k");
 }
 
 void Renderer::Impl::Cut(const Command& command, const PrinterState& state) {
