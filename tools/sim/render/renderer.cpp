@@ -655,6 +655,7 @@ void Renderer::Impl::Graphics(const Command& command, const PrinterState& state)
   const int keep_width = std::min(width * bx, kPrintableDots);
   const int keep_height =
       static_cast<int>(std::min<int64_t>(int64_t{height} * by, RoomBelow(state)));
+  if (keep_width == 0 || keep_height == 0) return;  // nothing of it can land on the paper
   if (keep_width > graphics.width || keep_height > graphics.height) {
     Block grown;
     grown.Resize(std::max(keep_width, graphics.width), std::max(keep_height, graphics.height));
