@@ -167,8 +167,8 @@ struct Renderer::Impl {
   void Cut(const Command& command, const PrinterState& state);
   void Barcode(const Command& command, const PrinterState& state);
   void Symbol(const Command& command, const PrinterState& state);
-  // The readable text of a barcode in `font`, centred over `span` dots from
-  // `left`, its cells' top at `top`; the height of the line.
+  // Draws the readable text of a barcode in `font`, centred over `span` dots
+  // from `left`, at the top of the current line; returns the text's height.
   int Hri(const std::string& text, int font, int left, int span, const PrinterState& state);
 
   // Page mode.
