@@ -22,6 +22,8 @@ enum class Form : uint8_t {
   kDownloadImage,  // GS *: x y, then x * y * 8 bytes
   kTerminated,     // ESC D: data up to a NUL
   kRealtime,       // DLE DC4: fn and two bytes, or fn 8 and seven bytes
+  kUserChars,      // ESC &: y c1 c2, then for each character x and y * x bytes
+  kNvImages,       // FS q: n, then n times xL xH yL yH and x * y * 8 bytes
 };
 
 struct Entry {
@@ -44,6 +46,7 @@ constexpr Entry kTable[] = {
     {{kEsc, '!', 0}, 2, Form::kFixed, 1, Op::kPrintMode, "print-mode"},
     {{kEsc, '$', 0}, 2, Form::kFixed, 2, Op::kAbsolutePosition, "absolute-position"},
     {{kEsc, '%', 0}, 2, Form::kFixed, 1, Op::kUserCharSet, "user-characters"},
+    {{kEsc, '&', 0}, 2, Form::kUserChars, 0, Op::kDefineUserChars, "define-user-characters"},
     {{kEsc, '*', 0}, 2, Form::kBitImage, 0, Op::kBitImage, "bit-image"},
     {{kEsc, '-', 0}, 2, Form::kFixed, 1, Op::kUnderline, "underline"},
     {{kEsc, '2', 0}, 2, Form::kFixed, 0, Op::kDefaultLineSpacing, "default-line-spacing"},
@@ -103,6 +106,7 @@ constexpr Entry kTable[] = {
     {{kGs, 'v', '0'}, 3, Form::kRaster, 0, Op::kRasterImage, "raster-image"},
     {{kGs, 'w', 0}, 2, Form::kFixed, 1, Op::kBarcodeWidth, "barcode-width"},
     {{kFs, 'p', 0}, 2, Form::kFixed, 2, Op::kPrintNvImage, "print-nv-image"},
+    {{kFs, 'q', 0}, 2, Form::kNvImages, 0, Op::kDefineNvImages, "define-nv-images"},
     {{kFs, '!', 0}, 2, Form::kFixed, 1, Op::kKanjiMode, "kanji-mode"},
     {{kFs, '&', 0}, 2, Form::kFixed, 0, Op::kKanjiOn, "kanji-on"},
     {{kFs, '.', 0}, 2, Form::kFixed, 0, Op::kKanjiOff, "kanji-off"},
@@ -221,8 +225,36 @@ size_t ParamsNeeded(const Entry& entry, const std::vector<uint8_t>& params) {
       return 0;
     case Form::kRealtime:
       return params.empty() || params[0] != 8 ? 3 : 8;
+    case Form::kUserChars:
+      return 3;
+    case Form::kNvImages:
+      return 1;
   }
   return 0;
+}
+
+// Segmented commands: how many segments the parameters announce, the size of
+// each segment's header, and the data a segment header announces.
+uint64_t SegmentCount(const Entry& entry, const std::vector<uint8_t>& p) {
+  switch (entry.form) {
+    case Form::kUserChars:
+      // Character codes 32 ... 126, first to last; anything else defines none.
+      return p[1] >= 32 && p[1] <= p[2] && p[2] <= 126 ? p[2] - p[1] + 1 : 0;
+    case Form::kNvImages:
+      return p[0];
+    default:
+      return 0;
+  }
+}
+
+size_t SegmentHeaderSize(const Entry& entry) {
+  return entry.form == Form::kNvImages ? 4 : 1;
+}
+
+uint64_t SegmentLength(const Entry& entry, const std::vector<uint8_t>& params,
+                       const std::vector<uint8_t>& header) {
+  if (entry.form == Form::kNvImages) return uint64_t{Le16(&header[0])} * Le16(&header[2]) * 8;
+  return uint64_t{params[0]} * header[0];
 }
 
 // Data bytes announced by complete parameters; kTerminatedData for data that
@@ -465,6 +497,10 @@ std::string FormatJournalLine(const Command& c) {
                 std::to_string(c.params[3] | c.params[4] << 8);
       }
       break;
+    case Op::kDefineUserChars:
+    case Op::kDefineNvImages:
+      AppendBlob(line, c.data_length);
+      break;
     case Op::kDefineDownloadImage:
       if (c.params.size() == 2) {
         AppendBlob(line, c.data_length);
@@ -490,7 +526,7 @@ void CommandParser::Feed(std::span<const uint8_t> bytes) {
                            static_cast<size_t>(std::min<uint64_t>(take, room)));
       payload_remaining_ -= take;
       i += static_cast<size_t>(take);
-      if (payload_remaining_ == 0) EmitCurrent();
+      if (payload_remaining_ == 0) EndPayload();
       continue;
     }
     FeedByte(bytes[i++]);
@@ -523,8 +559,37 @@ void CommandParser::FeedByte(uint8_t byte) {
       ++current_.data_length;
       if (current_.data.size() >= terminated_limit_) EmitCurrent();
       return;
+    case Phase::kSegmentHeader:
+      SegmentHeaderByte(byte);
+      return;
     case Phase::kPayload:
       return;  // handled in bulk by Feed
+  }
+}
+
+void CommandParser::EndPayload() {
+  if (segments_left_ > 0) {
+    phase_ = Phase::kSegmentHeader;
+    return;
+  }
+  EmitCurrent();
+}
+
+void CommandParser::SegmentHeaderByte(uint8_t byte) {
+  const Entry& entry = *static_cast<const Entry*>(entry_);
+  segment_header_.push_back(byte);
+  if (current_.data.size() < kMaxStoredPayload) current_.data += static_cast<char>(byte);
+  ++current_.data_length;
+  if (segment_header_.size() < SegmentHeaderSize(entry)) return;
+  const uint64_t length = SegmentLength(entry, current_.params, segment_header_);
+  segment_header_.clear();
+  --segments_left_;
+  current_.data_length += length;
+  if (length > 0) {
+    payload_remaining_ = length;
+    phase_ = Phase::kPayload;
+  } else if (segments_left_ == 0) {
+    EmitCurrent();
   }
 }
 
@@ -599,6 +664,16 @@ void CommandParser::HeaderByte(uint8_t byte) {
   const Entry& entry = *static_cast<const Entry*>(entry_);
   if (current_.params.size() < ParamsNeeded(entry, current_.params)) return;
 
+  if (entry.form == Form::kUserChars || entry.form == Form::kNvImages) {
+    segments_left_ = SegmentCount(entry, current_.params);
+    segment_header_.clear();
+    if (segments_left_ == 0) {
+      EmitCurrent();
+    } else {
+      phase_ = Phase::kSegmentHeader;
+    }
+    return;
+  }
   const uint64_t length = PayloadLength(entry, current_.params);
   if (length == kTerminatedData) {
     phase_ = Phase::kTerminated;
@@ -619,6 +694,7 @@ void CommandParser::EmitCurrent() {
   header_.clear();
   entry_ = nullptr;
   payload_remaining_ = 0;
+  segments_left_ = 0;
   sink_(current_);
 }
 
@@ -669,6 +745,7 @@ void CommandParser::Finish() {
       break;
     case Phase::kTerminated:
     case Phase::kPayload:
+    case Phase::kSegmentHeader:
       break;
   }
   current_.truncated = true;

@@ -35,7 +35,8 @@ enum class Op : uint8_t {
   kPrintMode,  // ESC !
   kAbsolutePosition,
   kUserCharSet,
-  kBitImage,  // ESC *
+  kDefineUserChars,  // ESC &
+  kBitImage,         // ESC *
   kUnderline,
   kDefaultLineSpacing,
   kLineSpacing,
@@ -96,7 +97,8 @@ enum class Op : uint8_t {
   kTransmitStatus,
   kRasterImage,  // GS v 0
   kBarcodeWidth,
-  kPrintNvImage,  // FS p
+  kPrintNvImage,    // FS p
+  kDefineNvImages,  // FS q
   kKanjiMode,
   kKanjiOn,
   kKanjiOff,
@@ -155,13 +157,15 @@ class CommandParser {
   void Finish();
 
  private:
-  enum class Phase { kIdle, kText, kHeader, kPayload, kTerminated };
+  enum class Phase { kIdle, kText, kHeader, kPayload, kTerminated, kSegmentHeader };
   void FeedByte(uint8_t byte);
   void StartCommand(uint8_t byte);
   void HeaderByte(uint8_t byte);
   void EmitCurrent();
   void EmitText();
   void EmitUnknown(std::string bytes);
+  void EndPayload();
+  void SegmentHeaderByte(uint8_t byte);
 
   Sink sink_;
   Phase phase_ = Phase::kIdle;
@@ -172,6 +176,10 @@ class CommandParser {
   Command current_;
   uint64_t payload_remaining_ = 0;
   size_t terminated_limit_ = 0;  // for NUL-terminated data
+  // Commands made of several segments (ESC &, FS q): how many are still to
+  // come, and the header of the one being read.
+  uint64_t segments_left_ = 0;
+  std::vector<uint8_t> segment_header_;
 };
 
 }  // namespace qz381::sim

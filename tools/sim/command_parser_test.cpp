@@ -136,6 +136,14 @@ const std::vector<Case>& Cases() {
       {"download image",
        B({0x1D, 0x2A, 0x01, 0x01}) + Repeat('\x0F', 8) + B({0x1D, 0x2F, 0x00}),
        {"GS * 1 1 <8 bytes> define-download-image 8x8", "GS / 0 print-download-image"}},
+      {"user-defined characters and stored images: every segment skipped",
+       B({0x1B, '&', 3, 'A', 'B', 2}) + Repeat('\x1B', 6) + B({1, 0x1D, 0x56, 0x00}) +
+           B({0x1C, 'q', 2, 1, 0, 1, 0}) + Repeat('\x0A', 8) + B({0, 0, 5, 0}) + "Z",
+       {"ESC & 3 65 66 <11 bytes> define-user-characters", "FS q 2 <16 bytes> define-nv-images",
+        "TEXT \"Z\""}},
+      {"user-defined characters with no codes in range",
+       B({0x1B, '&', 3, 'B', 'A', 'x'}),
+       {"ESC & 3 66 65 <0 bytes> define-user-characters", "TEXT \"x\""}},
       // Unknown bytes and recovery.
       {"unknown control byte", B({0x01, 0x1B, 0x40}), {"UNKNOWN 0x01", "ESC @ initialize"}},
       {"unknown function", B({0x1B, 0xF3, 'A'}), {"UNKNOWN 0x1B 0xF3", "TEXT \"A\""}},
