@@ -223,7 +223,8 @@ class CPOSPrinter final : public IDispatch, private output::OutputDevice {
   std::atomic<int32_t> power_state_{2000};
   int32_t state_ = 1;  // guarded by state_mutex_
   std::atomic<int32_t> async_mode_{0};
-  int32_t rec_letter_quality_ = 0, rotate_special_ = 0;
+  int32_t rec_letter_quality_ = 0;
+  int32_t rotate_special_ = 1;  // PTR_RP_NORMAL: barcodes print upright until told otherwise
   int32_t cartridge_notify_ = 0, rec_current_cartridge_ = 1;
   std::atomic<int32_t> rec_cartridge_state_{0x10000000};
   int32_t primary_cartridge_ = 0x10000000, second_cartridge_ = 0x10000000;

@@ -6,6 +6,7 @@
 #include "platform/trace.h"
 #include "so/core/port_channel.h"
 #include "so/core/pos_printer.h"
+#include "so/output/barcode.h"
 #include "so/output/binary_conversion.h"
 #include "so/output/translate.h"
 
@@ -17,6 +18,8 @@ namespace {
 constexpr int32_t kClaimedEnabled = 3;
 constexpr int32_t kClaimedEnabledIdle = 7;
 constexpr int32_t PTR_TP_TRANSACTION = 11;
+constexpr int32_t PTR_RP_NORMAL = 1;
+constexpr int32_t OPOS_EPTR_TOOBIG = 206;
 }  // namespace
 
 std::string CPOSPrinter::Translate(std::string data, int32_t* translation_result) {
@@ -151,7 +154,43 @@ int32_t CPOSPrinter::ClearOutput() {
   return Fail(OPOS_SUCCESS);
 }
 
-// Health check, DirectIO, barcodes and bitmaps come with their own commands.
+int32_t CPOSPrinter::PrintBarCode(int32_t station, const std::string& data, int32_t symbology,
+                                  int32_t height, int32_t width, int32_t alignment,
+                                  int32_t text_position) {
+  if (!CheckState(kClaimedEnabledIdle)) return result_code_;
+  platform::Trace("data : %s", data.c_str());
+  platform::Trace("Symbology : %d   Height : %d  Width : %d  Alignment:%d TextPosition:%d",
+                  static_cast<int>(symbology), static_cast<int>(height), static_cast<int>(width),
+                  static_cast<int>(alignment), static_cast<int>(text_position));
+  if (caps_.CapRecBarCode == 0 || station != PTR_S_RECEIPT || rotate_special_ != PTR_RP_NORMAL) {
+    return Fail(OPOS_E_ILLEGAL);
+  }
+  output::BarcodeRequest request;
+  {
+    std::lock_guard<std::mutex> settings(settings_mutex_);
+    if (width > metrics_.RecLineWidth) return Fail(OPOS_E_ILLEGAL, OPOS_EPTR_TOOBIG);
+    const output::UnitTables units = out_.shared->Units();
+    request.width =
+        width > 0 ? output::MapUnits(width, units.UnitsToHorizontalDots, out_.MapMode) : width;
+    request.height =
+        height > 0 ? output::MapUnits(height, units.UnitsToHorizontalDots, out_.MapMode) : height;
+    request.compressed_font = out_.RecLineChars > out_.LinecharsNormal;
+  }
+  request.symbology = symbology;
+  request.alignment = alignment;
+  request.text_position = text_position;
+  request.data = data;
+  output::ApplyBinaryConversion(request.data, binary_conversion_);
+  std::string bytes;
+  if (output::EncodeBarcode(request, &bytes) != OPOS_SUCCESS) {
+    platform::Trace("PrintBarCode: symbology %d does not take this data",
+                    static_cast<int>(symbology));
+    return Fail(OPOS_E_ILLEGAL);
+  }
+  return Submit(async_mode_ != 0, {std::move(bytes)});
+}
+
+// Health check, DirectIO and bitmaps come with their own commands.
 namespace {
 int32_t NotAvailable(const char* method) {
   platform::Trace("%s: not available in this build", method);
@@ -166,11 +205,6 @@ int32_t CPOSPrinter::CheckHealth(int32_t) {
 int32_t CPOSPrinter::DirectIO(int32_t, int32_t*, std::string*) {
   if (!CheckState(kClaimedEnabled)) return result_code_;
   return Fail(NotAvailable("DirectIO"));
-}
-int32_t CPOSPrinter::PrintBarCode(int32_t, const std::string&, int32_t, int32_t, int32_t, int32_t,
-                                  int32_t) {
-  if (!CheckState(kClaimedEnabledIdle)) return result_code_;
-  return Fail(NotAvailable("PrintBarCode"));
 }
 int32_t CPOSPrinter::PrintBitmap(int32_t, const std::string&, int32_t, int32_t) {
   if (!CheckState(kClaimedEnabledIdle)) return result_code_;

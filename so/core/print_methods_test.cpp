@@ -51,6 +51,32 @@ TEST_F(SoTest, PrintingMethodsCheckTheirArguments) {
   EXPECT_EQ(fake_.Take(p->port_handle()), "");  // none of them printed
 }
 
+TEST_F(SoTest, PrintBarCodeSendsTheSymbolAndRefusesWhatDoesNotFit) {
+  constexpr int32_t kMapMode = 8013, kRotateSpecial = 8036, kResultCodeExtended = 7;
+  so::CPOSPrinter* p = Enabled();
+  const int32_t port = p->port_handle();
+  p->SetPropertyNumber(kMapMode, 1);  // dots
+  fake_.Take(port);
+  // UPC-A, 100 dots tall, the narrowest module, centred, text below.
+  ASSERT_EQ(p->PrintBarCode(kReceipt, "01234567890", 101, 100, 0, -2, -13), 0);
+  const std::string symbol(
+      "\0\0\x1B\x61\x01\x1D\x48\x02\x1D\x66\x00\x1D\x68\x64\x1D\x77\x02"
+      "\x1D\x6B\x41\x0B"
+      "01234567890",
+      32);
+  EXPECT_NE(fake_.Take(port).find(Hex(symbol)), std::string::npos);
+
+  // Wider than the line: 106 with the extended code; data the symbology
+  // refuses: 106; turned barcodes are not printed.
+  EXPECT_EQ(p->PrintBarCode(kReceipt, "01234567890", 101, 100, 513, -2, -13), 106);
+  EXPECT_EQ(p->GetPropertyNumber(kResultCodeExtended), 206);
+  EXPECT_EQ(p->PrintBarCode(kReceipt, "0123456789A", 101, 100, 0, -2, -13), 106);
+  EXPECT_EQ(p->PrintBarCode(3, "01234567890", 101, 100, 0, -2, -13), 106);
+  p->SetPropertyNumber(kRotateSpecial, 2);
+  EXPECT_EQ(p->PrintBarCode(kReceipt, "01234567890", 101, 100, 0, -2, -13), 106);
+  EXPECT_EQ(fake_.Take(port), "");
+}
+
 TEST_F(SoTest, RotationAndLogoReachTheNextOutput) {
   so::CPOSPrinter* p = Enabled();
   const int32_t port = p->port_handle();

@@ -37,8 +37,8 @@ const char* const kReceipt[] = {
     "\x1B|N\x1B|uC                                 \n",
     "\x1B|N\x1B|bCTOTAL                       22.85\n",
     "\x1B|NCard                        22.85\n\n",
-    "\x1B|N\x1B|cAThank you for shopping with us\n\n\n",
 };
+const char kReceiptEnd[] = "\n\x1B|N\x1B|cAThank you for shopping with us\n\n\n";
 
 bool CopyModules(const std::string& from, const std::string& to, std::ostream& err) {
   std::error_code ec;
@@ -66,6 +66,33 @@ bool Check(const char* what, int32_t rc, co::PosPrinter& printer, std::ostream& 
   out << "\n";
   if (rc != 0) err << "qz381 demo: " << what << " answered " << rc << "\n";
   return rc == 0;
+}
+
+// Below the total: the receipt number as an EAN-13 with its digits, and a QR
+// code that leads to the receipt online (sizes in dots).
+bool PrintCodes(co::PosPrinter& printer, std::ostream& out, std::ostream& err) {
+  int32_t rc = 0;
+  printer.SetNumber("MapMode", 1, &rc);
+  if (!Check("MapMode", rc, printer, out, err)) return false;
+  struct Code {
+    const char* data;
+    int32_t symbology, height, width;
+  };
+  const Code codes[] = {{"400638133393", 104, 60, 340},
+                        {"https://example.com/qz381/receipt/0042", 501, 0, 0}};
+  for (const Code& code : codes) {
+    std::vector<co::Arg> args = {co::Arg::Long(opos::PTR_S_RECEIPT),
+                                 co::Arg::String(code.data),
+                                 co::Arg::Long(code.symbology),
+                                 co::Arg::Long(code.height),
+                                 co::Arg::Long(code.width),
+                                 co::Arg::Long(-2),
+                                 co::Arg::Long(-13)};
+    if (!Check("PrintBarCode", printer.Call("PrintBarCode", args), printer, out, err)) return false;
+    if (!Check("PrintNormal", printer.PrintNormal(opos::PTR_S_RECEIPT, "\n"), printer, out, err))
+      return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -129,6 +156,11 @@ int RunDemo(const std::string& out_dir, const DemoSources& sources, std::ostream
     for (const char* line : kReceipt) {
       if (!ok) break;
       ok = Check("PrintNormal", printer.PrintNormal(opos::PTR_S_RECEIPT, line), printer, out, err);
+    }
+    if (ok) ok = PrintCodes(printer, out, err);
+    if (ok) {
+      ok = Check("PrintNormal", printer.PrintNormal(opos::PTR_S_RECEIPT, kReceiptEnd), printer, out,
+                 err);
     }
     if (ok) ok = Check("CutPaper", printer.CutPaper(100), printer, out, err);
     if (ok) {
