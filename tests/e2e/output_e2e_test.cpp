@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "tests/e2e/e2e_fixture.h"
+#include "tools/sim/render/render.h"
 
 namespace qz381::e2e {
 namespace {
@@ -100,6 +101,60 @@ TEST_F(OutputE2eTest, ThreeQueuedJobsCompleteAfterOneConfirmation) {
   EXPECT_GT(request, job3);  // one real-time status request, after the whole batch
   EXPECT_EQ(Count(text, "\x10\x04\x03"), 1u);
   EXPECT_TRUE(WaitForProperty("State", 2, milliseconds(1000)));
+}
+
+TEST_F(OutputE2eTest, BarcodesArriveAndDrawAsTheSymbolsAskedFor) {
+  ASSERT_NO_FATAL_FAILURE(OpenClaimEnable());
+  ASSERT_EQ(Set("MapMode", 1), 0);  // dots
+  const size_t mark = RawSize();
+  // An EAN-13 at the widest module within 340 dots (3: 285 dots), 60 dots
+  // tall, centred, digits below; then a QR code.
+  auto print = [&](const std::string& data, int32_t symbology, int32_t height, int32_t width) {
+    std::vector<co::Arg> args = {co::Arg::Long(kReceipt),  co::Arg::String(data),
+                                 co::Arg::Long(symbology), co::Arg::Long(height),
+                                 co::Arg::Long(width),     co::Arg::Long(-2),
+                                 co::Arg::Long(-13)};
+    return printer().Call("PrintBarCode", args);
+  };
+  ASSERT_EQ(print("400638133393", 104, 60, 340), 0);
+  ASSERT_EQ(print("QZ381", 501, 0, 0), 0);
+  ASSERT_TRUE(sim().WaitForJournalLine("GS ( k 3 0 49 81 48 qr-print", milliseconds(5000)));
+
+  sim::render::Renderer renderer;
+  const std::string bytes = TextSince(mark);
+  renderer.Feed(bytes);
+  renderer.FinishStream();
+  EXPECT_EQ(renderer.stats().errors, 0u);
+  const sim::render::Image image = renderer.Snapshot();
+  // Row 0 is the top of the bars: the outer guard bars 285 dots apart, centred.
+  int left = -1, right = -1;
+  for (int x = 0; x < image.width; ++x) {
+    if (image.Ink(x, 0)) {
+      if (left < 0) left = x;
+      right = x;
+    }
+  }
+  EXPECT_EQ(right - left + 1, 95 * 3);
+  EXPECT_EQ(left, sim::render::kPaperMargin + (sim::kPrintableDots - 95 * 3) / 2);
+  // The QR code below: version 1 at 3 dots a module, centred.
+  int qr_top = -1;
+  for (int y = 60 + 24; y < image.height && qr_top < 0; ++y) {
+    for (int x = 0; x < image.width; ++x) {
+      if (image.Ink(x, y)) {
+        qr_top = y;
+        break;
+      }
+    }
+  }
+  ASSERT_GE(qr_top, 0);
+  int qr_left = -1, qr_right = -1;
+  for (int x = 0; x < image.width; ++x) {
+    if (image.Ink(x, qr_top)) {
+      if (qr_left < 0) qr_left = x;
+      qr_right = x;
+    }
+  }
+  EXPECT_EQ(qr_right - qr_left + 1, 21 * 3);
 }
 
 TEST_F(OutputE2eTest, CoverOpenRefusesASynchronousPrintAndWritesNothing) {
