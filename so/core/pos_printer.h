@@ -153,6 +153,10 @@ class CPOSPrinter final : public IDispatch, private output::OutputDevice {
   void SetDeviceEnabled(int32_t value);
   void SetFreezeEvents(int32_t value);
   bool PreparePrinter(int32_t lock_timeout);
+  // CheckHealth's levels: the command probe, and the printed test page.
+  bool InternalCheck();
+  int32_t ExternalCheck();
+  std::string TestPageText() const;
   void ReleaseOpenResources();
   // Line metrics.
   void ApplyRecLineChars(int32_t n);

@@ -190,7 +190,7 @@ int32_t CPOSPrinter::PrintBarCode(int32_t station, const std::string& data, int3
   return Submit(async_mode_ != 0, {std::move(bytes)});
 }
 
-// Health check, DirectIO and bitmaps come with their own commands.
+// Bitmaps come with their own commands.
 namespace {
 int32_t NotAvailable(const char* method) {
   platform::Trace("%s: not available in this build", method);
@@ -198,14 +198,6 @@ int32_t NotAvailable(const char* method) {
 }
 }  // namespace
 
-int32_t CPOSPrinter::CheckHealth(int32_t) {
-  if (!CheckState(kClaimedEnabled)) return result_code_;
-  return Fail(NotAvailable("CheckHealth"));
-}
-int32_t CPOSPrinter::DirectIO(int32_t, int32_t*, std::string*) {
-  if (!CheckState(kClaimedEnabled)) return result_code_;
-  return Fail(NotAvailable("DirectIO"));
-}
 int32_t CPOSPrinter::PrintBitmap(int32_t, const std::string&, int32_t, int32_t) {
   if (!CheckState(kClaimedEnabledIdle)) return result_code_;
   return Fail(NotAvailable("PrintBitmap"));

@@ -113,6 +113,11 @@ class OutputQueue {
   // Reads and clears the flag (the idle event is delivered only while it is set).
   bool TakeFlagWhenIdle();
 
+  // Writes bytes to the port as they are, outside the queue (DirectIO): the
+  // whole buffer under the channel lock, in chunks of the device's size.
+  // Nothing is written while the device is not claimed. The count written.
+  int32_t WritePort(const uint8_t* bytes, size_t length);
+
   // Test seams: the confirmation limit (300000 ms) and the pause before a retry.
   void SetConfirmLimitForTest(uint32_t ms) { confirm_limit_ms_ = ms; }
   void SetRetryDelayForTest(uint32_t ms) { retry_delay_ms_ = ms; }
@@ -120,7 +125,6 @@ class OutputQueue {
  private:
   bool SendJob(bool async, OutputJob& job);
   bool WriteChecked(std::string_view bytes, OutputJob& job);
-  int32_t WritePort(const uint8_t* bytes, size_t length);
   bool CheckWritable(ResultPair* pair);
   bool WaitPrinterReady(OutputJob& job, uint32_t limit_ms, bool no_repeat);
   void UpdateOutputState();  // output lock held

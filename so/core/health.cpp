@@ -1,0 +1,115 @@
+// CheckHealth and DirectIO: the printer tested at three levels, and the vendor
+// commands that go to the port without translation.
+#include <cstdio>
+#include <cstdlib>
+
+#include "common/opos.h"
+#include "platform/trace.h"
+#include "so/core/pos_printer.h"
+#include "so/output/translate.h"
+
+namespace qz381::so {
+
+using namespace qz381::opos;
+
+namespace {
+constexpr int32_t kClaimedEnabled = 3;
+constexpr int32_t kNotBusy = 4;
+constexpr int32_t OPOS_CH_INTERNAL = 1, OPOS_CH_EXTERNAL = 2, OPOS_CH_INTERACTIVE = 3;
+constexpr int32_t kInternalLockLimitMs = 3000;
+
+std::string VersionText(int32_t version) {
+  char text[48];
+  std::snprintf(text, sizeof text, "%u.%u.%u", static_cast<unsigned>(version / 1000000),
+                static_cast<unsigned>(version / 1000 % 1000),
+                static_cast<unsigned>(version % 1000));
+  return text;
+}
+}  // namespace
+
+std::string CPOSPrinter::TestPageText() const {
+  const std::string rule(static_cast<size_t>(std::max<int32_t>(out_.RecLineChars, 0)), '-');
+  std::string page = "\n" + rule + "\n";
+  page += "\x1B|rC\x1B|cA" + service_object_description_ + "\n";
+  page += "\x1B|N\x1B|cA" + device_description_ + "\n" + device_name_property_ + "\n";
+  page += "\x1B|rC\x1B|cAVersion " + VersionText(service_object_version_) + "\n";
+  page += "\x1B|N" + rule + "\n\x1B|fP";
+  return page;
+}
+
+bool CPOSPrinter::InternalCheck() {
+  const bool ok = PreparePrinter(kInternalLockLimitMs);
+  check_health_text_ = ok ? "CheckHealth: Successful" : "CheckHealth: Failed";
+  return ok;
+}
+
+int32_t CPOSPrinter::ExternalCheck() {
+  std::string bytes;
+  {
+    std::lock_guard<std::mutex> settings(settings_mutex_);
+    output::TranslatePrintData(out_, TestPageText(), bytes);
+  }
+  // Printed synchronously whatever AsyncMode says: the answer is the print's.
+  const int32_t rc = Submit(false, {std::move(bytes)});
+  check_health_text_ = rc == OPOS_SUCCESS
+                           ? std::string("CheckHealth: Successful")
+                           : "CheckHealth: " + output::ErrorText(rc, result_code_extended_);
+  return rc;
+}
+
+int32_t CPOSPrinter::CheckHealth(int32_t level) {
+  if (!CheckState(kClaimedEnabled)) return result_code_;
+  switch (level) {
+    case OPOS_CH_INTERNAL:
+      InternalCheck();
+      return Fail(OPOS_SUCCESS);
+    case OPOS_CH_EXTERNAL:
+      return ExternalCheck();
+    case OPOS_CH_INTERACTIVE:
+      // The operator's dialog needs a display this build does not have: it is
+      // as if closed without printing, and the internal check decides.
+      platform::Trace("CheckHealth: no interactive display; running the internal check");
+      InternalCheck();
+      return Fail(OPOS_SUCCESS);
+    default:
+      return Fail(OPOS_E_ILLEGAL);
+  }
+}
+
+int32_t CPOSPrinter::DirectIO(int32_t command, int32_t* data, std::string* text) {
+  if (!CheckState(kNotBusy)) return result_code_;
+  const int32_t value = data != nullptr ? *data : 0;
+  const std::string bytes = text != nullptr ? *text : std::string();
+  std::string out;
+  switch (command) {
+    case 0:
+      out = bytes;
+      break;
+    case 1: {
+      std::lock_guard<std::mutex> settings(settings_mutex_);
+      out_.international = static_cast<int8_t>(value & 0xFF);
+      out_.PendingSettings |= output::kPendingInternational;
+      return Fail(OPOS_SUCCESS);
+    }
+    case 2:  // print stored image n
+      if (bytes.empty()) return Fail(OPOS_E_ILLEGAL);
+      out = std::string("\x1C\x70", 2) + bytes[0] + '\0';
+      break;
+    case 3:
+      if (bytes.size() < 2) return Fail(OPOS_E_ILLEGAL);
+      out = std::string("\x08\x5E\x4C\x04\x00\x45", 6) +
+            static_cast<char>(std::atoi(bytes.c_str()) & 0xFF) + "\x01\x01";
+      break;
+    case 4:
+      if (bytes.empty()) return Fail(OPOS_E_ILLEGAL);
+      out = std::string("\x1B\x67", 2) + bytes[0];
+      break;
+    default:
+      return Fail(OPOS_E_ILLEGAL);
+  }
+  // Accepted whatever the port did: the count written is not examined.
+  queue_->WritePort(reinterpret_cast<const uint8_t*>(out.data()), out.size());
+  return Fail(OPOS_SUCCESS);
+}
+
+}  // namespace qz381::so
