@@ -1,0 +1,33 @@
+#pragma once
+// The picture loader: an image file decoded to pixels. The formats are the
+// platform's (here BMP, every bit depth without compression or with bit
+// fields, and PNG); callers do not depend on which.
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/status.h"
+
+namespace qz381::platform {
+
+// width x height pixels, row by row from the top; three bytes a pixel: red,
+// green, blue.
+struct Picture {
+  int width = 0, height = 0;
+  std::vector<uint8_t> rgb;
+};
+
+// Pictures larger than this are refused, not decoded.
+inline constexpr int kMaxPictureSide = 16384;
+inline constexpr int64_t kMaxPicturePixels = int64_t{32} << 20;
+
+// Loads an image file. kNotFound / kIoError when it cannot be read,
+// kMalformed when it is not a picture this loader can decode, or too large.
+Status LoadPictureFile(const std::string& path, Picture* out);
+
+// The BMP decoder the loader uses (Windows bitmap files: 1, 4, 8, 16, 24 and
+// 32 bits a pixel, uncompressed or bit fields; bottom-up or top-down).
+Status DecodeBmp(std::string_view bytes, Picture* out);
+
+}  // namespace qz381::platform
