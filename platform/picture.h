@@ -20,7 +20,7 @@ struct Picture {
 
 // Pictures larger than this are refused, not decoded.
 inline constexpr int kMaxPictureSide = 16384;
-inline constexpr int64_t kMaxPicturePixels = int64_t{32} << 20;
+inline constexpr int64_t kMaxPicturePixels = int64_t{1} << 24;
 
 // Loads an image file. kNotFound / kIoError when it cannot be read,
 // kMalformed when it is not a picture this loader can decode, or too large.

@@ -16,6 +16,7 @@
 #include "platform/sync.h"
 #include "ports/common/port_contract.h"
 #include "so/core/event_record.h"
+#include "so/output/bitmap.h"
 #include "so/output/device_settings.h"
 #include "so/output/output_queue.h"
 
@@ -157,6 +158,9 @@ class CPOSPrinter final : public IDispatch, private output::OutputDevice {
   bool InternalCheck();
   int32_t ExternalCheck();
   std::string TestPageText() const;
+  // PrintBitmap / SetBitmap: the file loaded, turned (print only) and scaled
+  // as the printer type and the width ask; false when it cannot be.
+  bool PreparePicture(const std::string& file, int32_t width, bool print, output::Picture* out);
   void ReleaseOpenResources();
   // Line metrics.
   void ApplyRecLineChars(int32_t n);

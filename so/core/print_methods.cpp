@@ -190,23 +190,6 @@ int32_t CPOSPrinter::PrintBarCode(int32_t station, const std::string& data, int3
   return Submit(async_mode_ != 0, {std::move(bytes)});
 }
 
-// Bitmaps come with their own commands.
-namespace {
-int32_t NotAvailable(const char* method) {
-  platform::Trace("%s: not available in this build", method);
-  return OPOS_E_FAILURE;
-}
-}  // namespace
-
-int32_t CPOSPrinter::PrintBitmap(int32_t, const std::string&, int32_t, int32_t) {
-  if (!CheckState(kClaimedEnabledIdle)) return result_code_;
-  return Fail(NotAvailable("PrintBitmap"));
-}
-int32_t CPOSPrinter::SetBitmap(int32_t, int32_t, const std::string&, int32_t, int32_t) {
-  if (!CheckState(kClaimedEnabled)) return result_code_;
-  return Fail(NotAvailable("SetBitmap"));
-}
-
 // --- the output queue's view of this device --------------------------------
 
 std::string CPOSPrinter::BuildPrologue() {

@@ -1,7 +1,6 @@
 #include "so/output/bitmap.h"
 
 #include <algorithm>
-#include <cmath>
 #include <string_view>
 
 namespace qz381::output {
@@ -21,41 +20,6 @@ Picture WhitePicture(int width, int height) {
   p.height = height;
   p.pixels.assign(static_cast<size_t>(width) * static_cast<size_t>(height), kWhite);
   return p;
-}
-
-// Rounds to the nearest float, ties to even, without trusting float arithmetic:
-// the 32-bit build keeps intermediates in x87 registers.
-double RoundToFloat(double v) {
-  if (v == 0) return 0;
-  int e = 0;
-  const double m = std::frexp(v, &e);
-  return std::ldexp(std::nearbyint(std::ldexp(m, 24)), e - 24);
-}
-
-// trunc(a*fa + b*fb) with each product and the sum rounded to float. The
-// products are exact in double (a has at most 15 bits, fa 24).
-int TruncSum(int a, double fa, int b, double fb) {
-  return static_cast<int>(RoundToFloat(RoundToFloat(a * fa) + RoundToFloat(b * fb)));
-}
-
-// Cosine and sine of the angle in single precision.
-struct Turn {
-  double c, s;
-};
-bool TurnFor(int32_t rotation, Turn* t) {
-  switch (rotation) {
-    case 257:  // 3pi/2
-      *t = {0x1.99bc5cp-27, -1.0};
-      return true;
-    case 258:  // pi/2
-      *t = {-0x1.777a5cp-25, 1.0};
-      return true;
-    case 259:  // pi
-      *t = {-1.0, -0x1.777a5cp-24};
-      return true;
-    default:
-      return false;
-  }
 }
 
 // Rows of ceil(width/8) bytes, MSB leftmost, a bit set where `set` holds.
@@ -130,23 +94,27 @@ PixelClass ClassifyPixel(Rgb c) {
 Picture RotatePicture(const Picture& in, int32_t rotation) {
   if (!Usable(in)) return {};
   if (rotation == 1) return in;
-  Turn t;
-  if (!TurnFor(rotation, &t)) return {};
+  if (rotation != 257 && rotation != 258 && rotation != 259) return {};
   const int w = in.width, h = in.height;
-  // Corners with y up; the box spans 0 and the other three.
-  const int cx[3] = {TruncSum(w, t.c, 0, 0), TruncSum(0, 0, h, -t.s), TruncSum(w, t.c, h, -t.s)};
-  const int cy[3] = {TruncSum(w, t.s, 0, 0), TruncSum(0, 0, h, t.c), TruncSum(w, t.s, h, t.c)};
-  const int x0 = std::min({0, cx[0], cx[1], cx[2]}), x1 = std::max({cx[0], cx[1], cx[2]});
-  const int y0 = std::min({0, cy[0], cy[1], cy[2]}), y1 = std::max({cy[0], cy[1], cy[2]});
-  if (x1 <= x0 || y1 <= y0) return {};
-  Picture out = WhitePicture(x1 - x0, y1 - y0);
-  for (int y = y0; y < y1; ++y) {
-    for (int x = x0; x < x1; ++x) {
-      const int sx = TruncSum(x, t.c, y, t.s);
-      const int sy = TruncSum(y, t.c, x, -t.s);
-      if (sx < 0 || sx >= w || sy < 0 || sy >= h) continue;
-      out.pixels[static_cast<size_t>(y1 - 1 - y) * static_cast<size_t>(out.width) +
-                 static_cast<size_t>(x - x0)] = in.At(sx, h - 1 - sy);
+  const bool quarter = rotation != 259;
+  Picture out = WhitePicture(quarter ? h : w, quarter ? w : h);
+  // Every pixel lands on exactly one: right angles move whole pixels.
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      int tx, ty;
+      switch (rotation) {
+        case 257:  // a quarter turn clockwise
+          tx = h - 1 - y, ty = x;
+          break;
+        case 258:  // a quarter turn anticlockwise
+          tx = y, ty = w - 1 - x;
+          break;
+        default:  // half a turn
+          tx = w - 1 - x, ty = h - 1 - y;
+          break;
+      }
+      out.pixels[static_cast<size_t>(ty) * static_cast<size_t>(out.width) +
+                 static_cast<size_t>(tx)] = in.At(x, y);
     }
   }
   return out;

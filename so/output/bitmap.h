@@ -33,10 +33,9 @@ enum class PixelClass : uint8_t { kWhite = 0, kBlack = 1, kSecond = 2 };
 // second colour.
 PixelClass ClassifyPixel(Rgb c);
 
-// Turns the picture for PTR_BM_ROTATE_*: 1 returns it as it is, 257 turns by
-// 3pi/2, 258 by pi/2, 259 by pi. Sine and cosine are single precision and
-// coordinates are truncated, so an edge row or column may come out white or be
-// lost. Any other value gives an empty picture.
+// Turns the picture for the RotatePrint values: 1 returns it as it is, 257 a
+// quarter turn clockwise, 258 a quarter turn anticlockwise, 259 half a turn.
+// Every pixel is kept. Any other value gives an empty picture.
 Picture RotatePicture(const Picture& in, int32_t rotation);
 
 // Nearest-neighbour copy to width x height; empty when either is out of range.

@@ -131,18 +131,13 @@ TEST(Bitmap, Rotation) {
     std::vector<std::string> in, out;
   } cases[] = {
       {1, {"abc", "def"}, {"abc", "def"}},
-      // Turned by pi the picture is reversed, but shifted one column: the left
-      // column comes out white and the source's left column is lost.
-      {259, {"abc", "def"}, {".fe", ".cb"}},
-      // pi/2 (anticlockwise): 2 x 3. Coordinates computed just below a whole
-      // number truncate one short, so b and d are lost and a takes d's place.
-      {258, {"abc", "def"}, {"cf", ".e", ".a"}},
-      // 3pi/2 (clockwise): 2 x 3, the bottom row white; a and d are lost.
-      {257, {"abc", "def"}, {"eb", "fc", ".."}},
-      // A single pixel comes out white whichever way it is turned.
-      {257, {"a"}, {"."}},
-      {258, {"a"}, {"."}},
-      {259, {"a"}, {"."}},
+      // Every pixel is kept, whichever way the picture turns.
+      {259, {"abc", "def"}, {"fed", "cba"}},
+      {258, {"abc", "def"}, {"cf", "be", "ad"}},  // a quarter turn anticlockwise
+      {257, {"abc", "def"}, {"da", "eb", "fc"}},  // a quarter turn clockwise
+      {257, {"a"}, {"a"}},
+      {258, {"a"}, {"a"}},
+      {259, {"a"}, {"a"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.rotation);
