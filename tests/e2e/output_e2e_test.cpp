@@ -7,11 +7,14 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <optional>
 #include <random>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <unistd.h>
 
 #include "tests/e2e/e2e_fixture.h"
 #include "tools/sim/render/render.h"
@@ -155,6 +158,52 @@ TEST_F(OutputE2eTest, BarcodesArriveAndDrawAsTheSymbolsAskedFor) {
     }
   }
   EXPECT_EQ(qr_right - qr_left + 1, 21 * 3);
+}
+
+TEST_F(OutputE2eTest, ABitmapPrintedComesBackFromTheDrawnReceiptPixelForPixel) {
+  ASSERT_NO_FATAL_FAILURE(OpenClaimEnable());
+  // 37 x 11 (rows that do not end on a byte), a pattern that tells every
+  // direction apart, as a 24-bit BMP.
+  constexpr int kWidth = 37, kHeight = 11;
+  auto ink = [](int x, int y) { return (x * 7 + y * 3) % 5 == 0 || x == y; };
+  auto le = [](uint32_t v, int size) {
+    std::string s;
+    for (int i = 0; i < size; ++i) s += static_cast<char>((v >> (8 * i)) & 0xFF);
+    return s;
+  };
+  std::string rows;
+  for (int y = kHeight - 1; y >= 0; --y) {
+    std::string row;
+    for (int x = 0; x < kWidth; ++x) row += std::string(3, ink(x, y) ? '\0' : '\xFF');
+    row.resize((row.size() + 3) / 4 * 4, '\0');
+    rows += row;
+  }
+  const std::string path = ::testing::TempDir() + "e2e-bitmap-" + std::to_string(getpid()) + ".bmp";
+  {
+    std::ofstream file(path, std::ios::binary);
+    file << "BM" + le(54 + static_cast<uint32_t>(rows.size()), 4) + le(0, 4) + le(54, 4) +
+                le(40, 4) + le(kWidth, 4) + le(kHeight, 4) + le(1, 2) + le(24, 2) +
+                std::string(24, '\0') + rows;
+  }
+  const size_t mark = RawSize();
+  std::vector<co::Arg> args = {co::Arg::Long(kReceipt), co::Arg::String(path), co::Arg::Long(-11),
+                               co::Arg::Long(-3)};
+  ASSERT_EQ(printer().Call("PrintBitmap", args), 0);
+  ASSERT_TRUE(sim().WaitForJournalLine("GS v 0 0 5 0 11 0 <55 bytes> raster-image 40x11",
+                                       milliseconds(5000)));
+  std::remove(path.c_str());
+
+  sim::render::Renderer renderer;
+  renderer.Feed(TextSince(mark));
+  renderer.FinishStream();
+  const sim::render::Image image = renderer.Snapshot();
+  // Right-aligned: the 40-dot raster ends at the paper's right edge.
+  const int left = sim::render::kPaperMargin + sim::kPrintableDots - 40;
+  for (int y = 0; y < kHeight; ++y) {
+    for (int x = 0; x < 40; ++x) {
+      ASSERT_EQ(image.Ink(left + x, y), x < kWidth && ink(x, y)) << x << "," << y;
+    }
+  }
 }
 
 TEST_F(OutputE2eTest, CoverOpenRefusesASynchronousPrintAndWritesNothing) {

@@ -40,6 +40,36 @@ const char* const kReceipt[] = {
 };
 const char kReceiptEnd[] = "\n\x1B|N\x1B|cAThank you for shopping with us\n\n\n";
 
+// The shop's logo, a basket, as a 24-bit BMP: the picture PrintBitmap loads.
+bool WriteLogo(const std::string& path) {
+  constexpr int kWidth = 96, kHeight = 64;
+  auto ink = [](int x, int y) {
+    // The handle: an arch above the basket.
+    const double dx = (x - 48) / 36.0, dy = (y - 30) / 26.0;
+    const double r = dx * dx + dy * dy;
+    if (y < 30 && r <= 1.0 && r >= 0.72) return true;
+    // The basket: narrower at the bottom, with a rim and slats.
+    if (y < 30 || y >= 62) return false;
+    const int inset = (y - 30) / 3;
+    if (x < 4 + inset || x >= 92 - inset) return false;
+    if (y < 35 || y >= 58) return true;
+    return (x - 4) % 11 < 4;
+  };
+  auto le = [](uint32_t v, int size) {
+    std::string s;
+    for (int i = 0; i < size; ++i) s += static_cast<char>((v >> (8 * i)) & 0xFF);
+    return s;
+  };
+  std::string rows;
+  for (int y = kHeight - 1; y >= 0; --y) {  // bottom row first
+    for (int x = 0; x < kWidth; ++x) rows += std::string(3, ink(x, y) ? '\0' : '\xFF');
+  }
+  const std::string file = "BM" + le(54 + static_cast<uint32_t>(rows.size()), 4) + le(0, 4) +
+                           le(54, 4) + le(40, 4) + le(kWidth, 4) + le(kHeight, 4) + le(1, 2) +
+                           le(24, 2) + std::string(24, '\0') + rows;
+  return platform::WriteFileAtomically(path, file).ok();
+}
+
 bool CopyModules(const std::string& from, const std::string& to, std::ostream& err) {
   std::error_code ec;
   fs::create_directories(to, ec);
@@ -152,6 +182,16 @@ int RunDemo(const std::string& out_dir, const DemoSources& sources, std::ostream
     if (ok) {
       printer.SetNumber("DeviceEnabled", 1, &rc);
       ok = Check("DeviceEnabled", rc, printer, out, err);
+    }
+    if (ok) {
+      const std::string logo = (dir / "logo.bmp").string();
+      if (!WriteLogo(logo)) {
+        err << "qz381 demo: cannot write " << logo << "\n";
+        ok = false;
+      }
+      std::vector<co::Arg> args = {co::Arg::Long(opos::PTR_S_RECEIPT), co::Arg::String(logo),
+                                   co::Arg::Long(-11), co::Arg::Long(-2)};
+      ok = ok && Check("PrintBitmap", printer.Call("PrintBitmap", args), printer, out, err);
     }
     for (const char* line : kReceipt) {
       if (!ok) break;
