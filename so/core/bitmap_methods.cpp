@@ -63,8 +63,9 @@ bool CPOSPrinter::PreparePicture(const std::string& file, int32_t width, bool pr
   }
   if (target_width <= 0 || target_height <= 0 || target_width > output::kMaxPictureSide ||
       target_height > output::kMaxPictureSide) {
-    platform::Trace("%s: the picture scales to %lldx%lld dots", print ? "PrintBitmap" : "SetBitmap",
-                    static_cast<long long>(target_width), static_cast<long long>(target_height));
+    const std::string size = std::to_string(target_width) + "x" + std::to_string(target_height);
+    platform::Trace("%s: the picture scales to %s dots", print ? "PrintBitmap" : "SetBitmap",
+                    size.c_str());
     return false;
   }
   *out = output::StretchPicture(picture, static_cast<int>(target_width),
