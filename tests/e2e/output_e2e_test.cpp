@@ -275,12 +275,18 @@ TEST_F(OutputE2eTest, CoverOpenAsynchronousErrorAnsweredClearDiscardsEverything)
   const size_t mark = RawSize();
 
   int32_t state_at_event = -1;
+  // The answer waits until both jobs are queued: on a loaded machine the
+  // first job's error could otherwise be cleared before the second arrives,
+  // which then rightly raises an error of its own.
+  std::atomic<bool> both_queued{false};
   events_.SetErrorHandler([&](const RecordedEvent&, int32_t* response) {
     state_at_event = Get("State");
+    for (int i = 0; i < 400 && !both_queued; ++i) std::this_thread::sleep_for(milliseconds(5));
     *response = 12;  // clear
   });
   ASSERT_EQ(printer().PrintNormal(kReceipt, "cleared job 1\n"), 0);
   ASSERT_EQ(printer().PrintNormal(kReceipt, "cleared job 2\n"), 0);
+  both_queued = true;
   ASSERT_TRUE(events_.WaitFor("Error 114 201 1 12", milliseconds(5000)));
   EXPECT_EQ(state_at_event, 4);
   EXPECT_TRUE(WaitForProperty("State", 2, milliseconds(2000)));
