@@ -268,7 +268,7 @@ TEST_F(SimulatorTest, RendersOnePagePerCut) {
   host.Write("first\n" + B({0x1D, 'V', 1, 0x1B, 'r', 1}) + "second\n" + B({0x1D, '/', 0}));
   ASSERT_TRUE(sim->WaitForJournalLine("LF", kReply, 2));
   // What the renderer could not draw is journaled after the command.
-  ASSERT_TRUE(sim->WaitForJournalLine("RENDER not drawn: stored image (GS /)", kReply));
+  ASSERT_TRUE(sim->WaitForJournalLine("RENDER GS /: no such image stored; nothing printed", kReply));
   sim->Stop();
   render::Image first, second;
   ASSERT_TRUE(render::ReadPng((dir / "receipt-001.png").string(), &first, &error)) << error;

@@ -488,6 +488,36 @@ TEST(Render, PageModeDrawsIntoTheAreaInTheDirectionAsked) {
   EXPECT_TRUE(InkBox(Render(kInit + B({0x1B, 'L'}) + "gone\n" + B({0x1B, 'S'}))).empty());
 }
 
+TEST(Render, StoredImagesAndUserCharactersPrintAsDefined) {
+  // GS *: 1 x 1 (8 x 8 dots), columns top bit first; a diagonal.
+  const std::string diagonal = B({0x80, 0x40, 0x20, 0x10, 0x08, 0x04, 0x02, 0x01});
+  const Image gs =
+      Render(kInit + B({0x1D, '*', 1, 1}) + diagonal + B({0x1D, '/', 0}) + B({0x1D, '/', 3}));
+  for (int i = 0; i < 8; ++i) {
+    for (int j = 0; j < 8; ++j) EXPECT_EQ(gs.Ink(kPaperMargin + i, j), i == j) << i << "," << j;
+  }
+  // Quadruple: each dot 2 x 2, below the first.
+  EXPECT_TRUE(gs.Ink(kPaperMargin + 15, 8 + 15));
+  EXPECT_FALSE(gs.Ink(kPaperMargin + 15, 8 + 13));
+
+  // FS q two images, FS p prints the second, centred.
+  const std::string nv = B({0x1C, 'q', 2, 1, 0, 1, 0}) + diagonal + B({2, 0, 1, 0}) +
+                         std::string(16, '\xFF') + B({0x1B, 'a', 1, 0x1C, 'p', 2, 0});
+  const Box block = InkBox(Render(kInit + nv));
+  EXPECT_EQ(block.width(), 16);
+  EXPECT_EQ(block.bottom - block.top + 1, 8);
+  EXPECT_EQ(block.left, kPaperMargin + (kPrintableDots - 16) / 2);
+
+  // ESC & defines 'A' as a 3-dot wide bar; it prints while ESC % 1 is on.
+  const std::string bar = B({0x1B, '&', 3, 'A', 'A', 3}) + std::string(9, '\xFF');
+  const Box user = InkBox(Render(kInit + bar + B({0x1B, '%', 1}) + "A\n"));
+  EXPECT_EQ(user.left, kPaperMargin);
+  EXPECT_EQ(user.width(), 3);
+  EXPECT_EQ(user.bottom - user.top + 1, kFontAHeight);
+  EXPECT_EQ(Render(kInit + bar + B({0x1B, '%', 1, 0x1B, '%', 0}) + "A\n"), Render(kInit + "A\n"));
+  EXPECT_EQ(Render(kInit + bar + B({0x1B, '%', 1, 0x1B, '?', 'A'}) + "A\n"), Render(kInit + "A\n"));
+}
+
 TEST(Render, WhatCannotBeDrawnIsReported) {
   std::vector<std::string> errors;
   RenderOptions options;
@@ -498,7 +528,7 @@ TEST(Render, WhatCannotBeDrawnIsReported) {
          &stats, std::move(options));
   ASSERT_EQ(errors.size(), 3u);
   EXPECT_EQ(errors[0], "GS v 0: 640 dots wide, clipped to the 512 dots of the line");
-  EXPECT_EQ(errors[1], "not drawn: stored image (GS /)");
+  EXPECT_EQ(errors[1], "GS /: no such image stored; nothing printed");
   EXPECT_EQ(errors[2], "GS v 0: the data ended inside the command; not printed");
   EXPECT_EQ(stats.errors, 3u);
 }

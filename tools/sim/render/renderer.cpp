@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cstring>
+#include <map>
 
 #include "tools/sim/render/barcode.h"
 #include "tools/sim/render/font.h"
@@ -47,12 +48,6 @@ uint16_t Le16(const std::string& data, size_t at) {
 
 const char* UndrawnWhat(Op op) {
   switch (op) {
-    case Op::kPrintDownloadImage:
-      return "stored image (GS /)";
-    case Op::kPrintNvImage:
-      return "stored image (FS p)";
-    case Op::kUserCharSet:
-      return "user-defined characters (ESC %)";
     case Op::kExecuteMacro:
       return "macro (GS ^)";
     default:
@@ -119,6 +114,7 @@ struct Renderer::Impl {
     bool reverse = false;
     int underline = 0;
     uint8_t colour = kBlack;
+    const Cell* user = nullptr;  // a user-defined character (ESC &) in place of the font's
     // An ESC * column image instead of a character: `column_bytes` bytes a
     // column (top bit first), each bit a dot_width x dot_height block.
     std::vector<uint8_t> columns;
@@ -165,6 +161,10 @@ struct Renderer::Impl {
   int64_t RoomBelow(const PrinterState& state) const;
 
   void Cut(const Command& command, const PrinterState& state);
+  void DefineDownloadImage(const Command& command);
+  void DefineNvImages(const Command& command);
+  void PrintStoredImage(const Block* image, int mode, const PrinterState& state, const char* what);
+  void DefineUserChars(const Command& command, const PrinterState& state);
   void Barcode(const Command& command, const PrinterState& state);
   void Symbol(const Command& command, const PrinterState& state);
   // Draws the readable text of a barcode in `font`, centred over `span` dots
@@ -213,6 +213,13 @@ struct Renderer::Impl {
   // GS ( L / GS 8 L: the graphics stored for the next print function.
   Block graphics;
   int graphics_width = 0;  // as announced, which may be wider than the paper
+
+  // Stored images: GS * (one, downloaded) and FS q (numbered from 1); and
+  // the user-defined characters of ESC & for each font, ESC % switching them on.
+  Block download_image;
+  std::vector<Block> nv_images;
+  std::map<uint8_t, Cell> user_chars[2];
+  bool user_chars_on = false;
 
   SymbolStore symbols;                             // GS ( k settings and data
   const Typeface* typeface = Typeface::Default();  // nullptr: the built-in glyphs
@@ -291,6 +298,10 @@ void Renderer::Impl::OnCommand(const Command& command, const PrinterState& state
       graphics = Block{};
       graphics_width = 0;
       symbols.Reset();
+      download_image = Block{};
+      user_chars[0].clear();
+      user_chars[1].clear();
+      user_chars_on = false;
       break;
     case Op::kRasterImage:
       Raster(command, state);
@@ -306,6 +317,30 @@ void Renderer::Impl::OnCommand(const Command& command, const PrinterState& state
       break;
     case Op::kSymbol:
       Symbol(command, state);
+      break;
+    case Op::kDefineDownloadImage:
+      DefineDownloadImage(command);
+      break;
+    case Op::kPrintDownloadImage:
+      PrintStoredImage(download_image.width > 0 ? &download_image : nullptr, n, state, "GS /");
+      break;
+    case Op::kDefineNvImages:
+      DefineNvImages(command);
+      break;
+    case Op::kPrintNvImage:
+      PrintStoredImage(
+          n >= 1 && static_cast<size_t>(n) <= nv_images.size() ? &nv_images[n - 1] : nullptr,
+          command.params.size() >= 2 ? command.params[1] : 0, state, "FS p");
+      break;
+    case Op::kDefineUserChars:
+      DefineUserChars(command, state);
+      break;
+    case Op::kUserCharSet:
+      user_chars_on = (n & 1) != 0;
+      break;
+    case Op::kCancelUserChar:
+      user_chars[0].erase(static_cast<uint8_t>(n));
+      user_chars[1].erase(static_cast<uint8_t>(n));
       break;
     case Op::kCut:
     case Op::kFullCutLegacy:
@@ -394,6 +429,10 @@ void Renderer::Impl::Text(const std::string& text, const PrinterState& state) {
     glyph.reverse = style.reverse;
     glyph.underline = std::clamp(style.underline, 0, 2);
     glyph.colour = ColourOf(style.colour);
+    if (user_chars_on) {
+      const auto& defined = user_chars[glyph.font];
+      if (const auto it = defined.find(glyph.byte); it != defined.end()) glyph.user = &it->second;
+    }
     // A character that does not fit on the line starts the next one.
     if (!line.empty() && line_width + glyph.cell_width > FrameOf(state).width) {
       LineFeed(state, state.line_spacing);
@@ -516,10 +555,11 @@ void Renderer::Impl::DrawGlyph(const Glyph& glyph, int x, int64_t bottom) {
   auto set = [&](int cx, int cy) {
     if (cx >= 0 && cy >= 0 && cx < cw && cy < ch) cell[static_cast<size_t>(cy) * cw + cx] = 1;
   };
-  const Cell* face = typeface != nullptr ? typeface->Glyph(glyph.font, glyph.code_table,
-                                                           glyph.international, glyph.byte)
-                                         : nullptr;
-  const uint8_t* rows = typeface == nullptr ? GlyphRows(glyph.byte) : nullptr;
+  const Cell* face = glyph.user != nullptr ? glyph.user
+                     : typeface != nullptr ? typeface->Glyph(glyph.font, glyph.code_table,
+                                                             glyph.international, glyph.byte)
+                                           : nullptr;
+  const uint8_t* rows = face == nullptr && typeface == nullptr ? GlyphRows(glyph.byte) : nullptr;
   if (face == nullptr && rows == nullptr) ++stats.placeholders;
   // A placeholder, and the built-in 5 x 7 pattern, fill the cell less a
   // one-dot border left and top and a two-dot strip below.
@@ -746,6 +786,119 @@ void Renderer::Impl::Symbol(const Command& command, const PrinterState& state) {
     if (bitmap.dots[i] != 0) block.dots[i] = colour;
   }
   PlaceBlock(block, state, "GS ( k");
+}
+
+namespace {
+
+// Column-major image data (GS *, FS q, ESC &): `columns` columns of
+// `column_bytes` bytes, top bit first, into a block; what the data lacks stays
+// blank.
+Block ColumnMajor(std::string_view data, int columns, int column_bytes) {
+  Block block;
+  block.Resize(columns, column_bytes * 8);
+  for (int c = 0; c < columns; ++c) {
+    for (int b = 0; b < column_bytes; ++b) {
+      const size_t at = static_cast<size_t>(c) * column_bytes + b;
+      if (at >= data.size()) return block;
+      const auto bits = static_cast<uint8_t>(data[at]);
+      for (int k = 0; k < 8; ++k) {
+        if ((bits >> (7 - k)) & 1) block.Set(c, b * 8 + k, kBlack);
+      }
+    }
+  }
+  return block;
+}
+
+}  // namespace
+
+void Renderer::Impl::DefineDownloadImage(const Command& command) {
+  if (command.params.size() < 2) return;
+  // x * 8 dots across, y * 8 dots down.
+  const int x = command.params[0], y = command.params[1];
+  download_image = x == 0 || y == 0 ? Block{} : ColumnMajor(command.data, x * 8, y);
+}
+
+void Renderer::Impl::DefineNvImages(const Command& command) {
+  // Every definition replaces all the images stored before.
+  nv_images.clear();
+  const std::string& data = command.data;
+  size_t at = 0;
+  while (at + 4 <= data.size()) {
+    const int x = Le16(data, at), y = Le16(data, at + 2);
+    const uint64_t size = uint64_t{static_cast<uint32_t>(x)} * y * 8;
+    at += 4;
+    // Only what can land on the paper is kept of each image.
+    const int columns = std::min(x * 8, kPrintableDots);
+    const int column_bytes = std::min(y, options.max_height / 8 + 1);
+    Block image;
+    image.Resize(columns, column_bytes * 8);
+    for (int c = 0; c < columns; ++c) {
+      for (int b = 0; b < column_bytes; ++b) {
+        const uint64_t offset = at + uint64_t{static_cast<uint32_t>(c)} * y + b;
+        if (offset >= data.size()) break;
+        const auto bits = static_cast<uint8_t>(data[offset]);
+        for (int k = 0; k < 8; ++k) {
+          if ((bits >> (7 - k)) & 1) image.Set(c, b * 8 + k, kBlack);
+        }
+      }
+    }
+    nv_images.push_back(std::move(image));
+    if (size > data.size() - at) break;
+    at += size;
+  }
+}
+
+void Renderer::Impl::PrintStoredImage(const Block* image, int mode, const PrinterState& state,
+                                      const char* what) {
+  if (image == nullptr) {
+    Error(std::string(what) + ": no such image stored; nothing printed");
+    return;
+  }
+  // Modes 0-3 (or 48-51): normal, double width, double height, both.
+  const int m = mode >= 48 ? mode - 48 : mode;
+  const int sx = (m & 1) ? 2 : 1, sy = (m & 2) ? 2 : 1;
+  const int width = std::min(image->width * sx, FrameOf(state).width + 1);
+  const int height = static_cast<int>(
+      std::min<int64_t>(int64_t{image->height} * sy, std::max<int64_t>(RoomBelow(state), 0)));
+  Block scaled;
+  scaled.Resize(width, height);
+  const uint8_t colour = ColourOf(state.style.colour);
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      if (image->dots[static_cast<size_t>(y / sy) * image->width + x / sx] != kPaper) {
+        scaled.Set(x, y, colour);
+      }
+    }
+  }
+  PlaceBlock(scaled, state, what, image->width * sx);
+}
+
+void Renderer::Impl::DefineUserChars(const Command& command, const PrinterState& state) {
+  if (command.params.size() < 3) return;
+  const int font = state.style.font == 1 ? 1 : 0;
+  const int cell_width = font == 1 ? kFontBWidth : kFontAWidth;
+  const int cell_height = font == 1 ? kFontBHeight : kFontAHeight;
+  const int y = command.params[0];
+  const std::string& data = command.data;
+  size_t at = 0;
+  for (int code = command.params[1]; code <= command.params[2] && at < data.size(); ++code) {
+    const int x = static_cast<uint8_t>(data[at++]);
+    const Block columns =
+        ColumnMajor(std::string_view(data).substr(std::min(at, data.size())), x, y);
+    at += static_cast<size_t>(x) * y;
+    // The pattern from the cell's top left; what lies outside the cell is lost.
+    Cell cell;
+    cell.width = cell_width;
+    cell.height = cell_height;
+    cell.dots.assign(static_cast<size_t>(cell_width) * cell_height, 0);
+    for (int r = 0; r < std::min(columns.height, cell_height); ++r) {
+      for (int c = 0; c < std::min(columns.width, cell_width); ++c) {
+        cell.dots[static_cast<size_t>(r) * cell_width + c] =
+            columns.dots[static_cast<size_t>(r) * columns.width + c] != kPaper;
+      }
+    }
+    user_chars[font][static_cast<uint8_t>(code)] = std::move(cell);
+  }
 }
 
 void Renderer::Impl::Cut(const Command& command, const PrinterState& state) {
