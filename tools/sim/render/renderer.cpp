@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <memory>
 
 #include "tools/sim/render/barcode.h"
 #include "tools/sim/render/font.h"
@@ -114,7 +115,9 @@ struct Renderer::Impl {
     bool reverse = false;
     int underline = 0;
     uint8_t colour = kBlack;
-    const Cell* user = nullptr;  // a user-defined character (ESC &) in place of the font's
+    // A user-defined character (ESC &) in place of the font's; shared, so that
+    // redefining or cancelling it leaves the line buffer's copy alone.
+    std::shared_ptr<const Cell> user;
     // An ESC * column image instead of a character: `column_bytes` bytes a
     // column (top bit first), each bit a dot_width x dot_height block.
     std::vector<uint8_t> columns;
@@ -218,7 +221,7 @@ struct Renderer::Impl {
   // the user-defined characters of ESC & for each font, ESC % switching them on.
   Block download_image;
   std::vector<Block> nv_images;
-  std::map<uint8_t, Cell> user_chars[2];
+  std::map<uint8_t, std::shared_ptr<const Cell>> user_chars[2];
   bool user_chars_on = false;
 
   SymbolStore symbols;                             // GS ( k settings and data
@@ -281,15 +284,9 @@ void Renderer::Impl::OnCommand(const Command& command, const PrinterState& state
         AdvanceUnits(int64_t{n - 1} * state.line_spacing);
       }
       break;
-    case Op::kFeedDots: {
-      const int height = std::max(PrintLine(state), printed_height);
-      printed_height = 0;
-      const int64_t units = int64_t{n} + feed_carry;
-      Advance(height > 0 ? std::max<int64_t>(units / kMotionUnitsPerDot, height)
-                         : units / kMotionUnitsPerDot);
-      feed_carry = static_cast<int>(units % kMotionUnitsPerDot);
+    case Op::kFeedDots:
+      LineFeed(state, n);
       break;
-    }
     case Op::kInitialize:
       line.clear();
       line_width = 0;
@@ -431,7 +428,7 @@ void Renderer::Impl::Text(const std::string& text, const PrinterState& state) {
     glyph.colour = ColourOf(style.colour);
     if (user_chars_on) {
       const auto& defined = user_chars[glyph.font];
-      if (const auto it = defined.find(glyph.byte); it != defined.end()) glyph.user = &it->second;
+      if (const auto it = defined.find(glyph.byte); it != defined.end()) glyph.user = it->second;
     }
     // A character that does not fit on the line starts the next one.
     if (!line.empty() && line_width + glyph.cell_width > FrameOf(state).width) {
@@ -555,7 +552,7 @@ void Renderer::Impl::DrawGlyph(const Glyph& glyph, int x, int64_t bottom) {
   auto set = [&](int cx, int cy) {
     if (cx >= 0 && cy >= 0 && cx < cw && cy < ch) cell[static_cast<size_t>(cy) * cw + cx] = 1;
   };
-  const Cell* face = glyph.user != nullptr ? glyph.user
+  const Cell* face = glyph.user != nullptr ? glyph.user.get()
                      : typeface != nullptr ? typeface->Glyph(glyph.font, glyph.code_table,
                                                              glyph.international, glyph.byte)
                                            : nullptr;
@@ -897,7 +894,7 @@ void Renderer::Impl::DefineUserChars(const Command& command, const PrinterState&
             columns.dots[static_cast<size_t>(r) * columns.width + c] != kPaper;
       }
     }
-    user_chars[font][static_cast<uint8_t>(code)] = std::move(cell);
+    user_chars[font][static_cast<uint8_t>(code)] = std::make_shared<const Cell>(std::move(cell));
   }
 }
 
