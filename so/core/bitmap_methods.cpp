@@ -13,10 +13,10 @@ using namespace qz381::opos;
 
 namespace {
 constexpr int32_t kClaimedEnabled = 3;
-constexpr int32_t PTR_BM_LEFT = -1, PTR_BM_CENTER = -2, PTR_BM_RIGHT = -3;
+constexpr int32_t PTR_BM_CENTER = -2, PTR_BM_RIGHT = -3;
 
 // Widest image, dots, by printer type (type 2 has no limit of its own).
-int32_t TypeWidthLimit(int32_t type) {
+int64_t TypeWidthLimit(int32_t type) {
   return type == 1 ? 200 : type == 3 ? 248 : INT32_MAX;
 }
 
@@ -26,50 +26,67 @@ std::string AlignmentCommand(int32_t alignment) {
   return std::string("\x1B\x61", 2) + a;
 }
 
-output::Picture ToOutputPicture(const platform::Picture& in) {
-  output::Picture out;
-  out.width = in.width;
-  out.height = in.height;
-  out.pixels.resize(static_cast<size_t>(in.width) * in.height);
-  for (size_t i = 0; i < out.pixels.size(); ++i) {
-    out.pixels[i] = {in.rgb[3 * i], in.rgb[3 * i + 1], in.rgb[3 * i + 2]};
-  }
-  return out;
+// Which of the three image forms a printer takes.
+enum class Form { kRaster, kStrips, kTwoColour };
+Form FormFor(const CPOSPrinter::PictureSettings& s) {
+  if (s.colour && s.type == 2) return Form::kTwoColour;
+  if (s.colour || s.type == 1) return Form::kStrips;
+  return Form::kRaster;
+}
+
+bool StripsType(int32_t type) {
+  return type == 1 || type == 3;
 }
 }  // namespace
 
-bool CPOSPrinter::PreparePicture(const std::string& file, int32_t width, bool print,
+CPOSPrinter::PictureSettings CPOSPrinter::SnapshotPictureSettings(int32_t width) {
+  PictureSettings s;
+  std::lock_guard<std::mutex> settings(settings_mutex_);
+  s.type = out_.Type;
+  s.colour = out_.CapRecColor != 0;
+  s.letter_quality = rec_letter_quality_ != 0;
+  s.rotation = out_.rotation;
+  // A width too small to reach one dot is still a width, not "as it is".
+  s.width_dots =
+      width > 0
+          ? std::max<int32_t>(1, output::MapUnits(width, out_.shared->Units().UnitsToHorizontalDots,
+                                                  out_.MapMode))
+          : 0;
+  return s;
+}
+
+bool CPOSPrinter::PreparePicture(const std::string& file, const PictureSettings& s, bool print,
                                  output::Picture* out) {
+  const char* method = print ? "PrintBitmap" : "SetBitmap";
   platform::Picture loaded;
   const platform::Status st = platform::LoadPictureFile(file, &loaded);
   if (!st.ok()) {
-    platform::Trace("%s: %s", print ? "PrintBitmap" : "SetBitmap", st.ToString().c_str());
+    platform::Trace("%s: %s", method, st.ToString().c_str());
     return false;
   }
-  output::Picture picture = ToOutputPicture(loaded);
-  std::lock_guard<std::mutex> settings(settings_mutex_);
-  if (print) picture = output::RotatePicture(picture, out_.rotation);
+  output::Picture picture;
+  picture.width = loaded.width;
+  picture.height = loaded.height;
+  picture.pixels.resize(static_cast<size_t>(loaded.width) * loaded.height);
+  for (size_t i = 0; i < picture.pixels.size(); ++i) {
+    picture.pixels[i] = {loaded.rgb[3 * i], loaded.rgb[3 * i + 1], loaded.rgb[3 * i + 2]};
+  }
+  if (print) picture = output::RotatePicture(picture, s.rotation);
   if (picture.width <= 0 || picture.height <= 0) return false;
-  int64_t target_width = picture.width;
-  if (width > 0) {
-    target_width =
-        output::MapUnits(width, out_.shared->Units().UnitsToHorizontalDots, out_.MapMode);
+  int64_t width = s.width_dots > 0 ? s.width_dots : picture.width;
+  width = std::min(width, TypeWidthLimit(s.type));
+  int64_t height = width * picture.height / picture.width;
+  if (!print && s.type == 2 && s.letter_quality) {
+    width /= 2;
+    height /= 2;
   }
-  target_width = std::min<int64_t>(target_width, TypeWidthLimit(out_.Type));
-  int64_t target_height = target_width * picture.height / picture.width;
-  if (!print && out_.Type == 2 && rec_letter_quality_ == 1) {
-    target_width /= 2;
-    target_height /= 2;
-  }
-  if (target_width <= 0 || target_height <= 0 || target_width > output::kMaxPictureSide ||
-      target_height > output::kMaxPictureSide) {
-    const std::string size = std::to_string(target_width) + "x" + std::to_string(target_height);
-    platform::Trace("%s: the picture scales to %s dots", print ? "PrintBitmap" : "SetBitmap",
-                    size.c_str());
+  if (width <= 0 || height <= 0 || width > output::kMaxPictureSide ||
+      height > output::kMaxPictureSide) {
+    const std::string size = std::to_string(width) + "x" + std::to_string(height);
+    platform::Trace("%s: the picture scales to %s dots", method, size.c_str());
     return false;
   }
-  *out = output::StretchPicture(picture, static_cast<int>(target_width),
-                                static_cast<int>(target_height));
+  *out = output::StretchPicture(picture, static_cast<int>(width), static_cast<int>(height));
   return out->width > 0;
 }
 
@@ -79,26 +96,22 @@ int32_t CPOSPrinter::PrintBitmap(int32_t station, const std::string& file, int32
   if (station != PTR_S_RECEIPT || alignment < PTR_BM_RIGHT || file.empty()) {
     return Fail(OPOS_E_ILLEGAL);
   }
+  const PictureSettings s = SnapshotPictureSettings(width);
   output::Picture picture;
-  if (!PreparePicture(file, width, true, &picture)) return Fail(OPOS_E_ILLEGAL);
-  std::vector<std::string> list = {AlignmentCommand(alignment)};
+  if (!PreparePicture(file, s, true, &picture)) return Fail(OPOS_E_ILLEGAL);
   std::vector<std::string> image;
-  bool strips_turned = false;
-  {
-    std::lock_guard<std::mutex> settings(settings_mutex_);
-    const bool strips_type = out_.Type == 1 || out_.Type == 3;
-    if (strips_type) list.push_back(std::string("\x1B\x33\x10", 3));  // 8-dot line spacing
-    if (out_.CapRecColor != 0 && out_.Type == 2) {
+  switch (FormFor(s)) {
+    case Form::kTwoColour:
       image = output::EncodeTwoColourGraphicsPrint(picture);
-    } else if (out_.CapRecColor != 0 || out_.Type == 1) {
-      image = output::EncodeColumnStrips(picture, rec_letter_quality_ != 0);
-    } else {
-      std::string raster = output::EncodeRasterImage(picture);
-      if (!raster.empty()) image.push_back(std::move(raster));
-    }
-    // Already turned by pi: printed the right way up, then upside down again.
-    strips_turned = strips_type && out_.rotation == 259;
-    out_.PendingSettings |= output::kPendingLineSpacing;  // the 8-dot spacing is undone next
+      break;
+    case Form::kStrips:
+      image = output::EncodeColumnStrips(picture, s.letter_quality);
+      break;
+    case Form::kRaster:
+      if (std::string raster = output::EncodeRasterImage(picture); !raster.empty()) {
+        image.push_back(std::move(raster));
+      }
+      break;
   }
   if (image.empty()) {
     // An image the printer's commands cannot carry is refused, not printed as nothing.
@@ -106,9 +119,17 @@ int32_t CPOSPrinter::PrintBitmap(int32_t station, const std::string& file, int32
                     picture.height);
     return Fail(OPOS_E_ILLEGAL);
   }
-  if (strips_turned) list.push_back(std::string("\x1B\x7B\x00", 3));
-  for (std::string& s : image) list.push_back(std::move(s));
-  if (strips_turned) list.push_back(std::string("\x1B\x7B\x01", 3));
+  std::vector<std::string> list = {AlignmentCommand(alignment)};
+  if (StripsType(s.type)) list.push_back(std::string("\x1B\x33\x10", 3));  // 8-dot spacing
+  // Already turned by pi: printed the right way up, then upside down again.
+  const bool turned = StripsType(s.type) && s.rotation == 259;
+  if (turned) list.push_back(std::string("\x1B\x7B\x00", 3));
+  for (std::string& part : image) list.push_back(std::move(part));
+  if (turned) list.push_back(std::string("\x1B\x7B\x01", 3));
+  {
+    std::lock_guard<std::mutex> settings(settings_mutex_);
+    out_.PendingSettings |= output::kPendingLineSpacing;  // the next prologue restores it
+  }
   return Submit(async_mode_ != 0, std::move(list));
 }
 
@@ -119,23 +140,28 @@ int32_t CPOSPrinter::SetBitmap(int32_t number, int32_t station, const std::strin
       file.empty()) {
     return Fail(OPOS_E_ILLEGAL);
   }
+  const PictureSettings s = SnapshotPictureSettings(width);
   output::Picture picture;
-  if (!PreparePicture(file, width, false, &picture)) return Fail(OPOS_E_ILLEGAL);
-  std::lock_guard<std::mutex> settings(settings_mutex_);
+  if (!PreparePicture(file, s, false, &picture)) return Fail(OPOS_E_ILLEGAL);
   std::string image;
-  if (out_.CapRecColor != 0 && out_.Type == 2) {
-    image = output::EncodeTwoColourGraphicsStored(picture);
-  } else if (out_.CapRecColor != 0 || out_.Type == 1) {
-    for (const std::string& pass : output::EncodeColumnStrips(picture, rec_letter_quality_ != 0)) {
-      image += pass;
-    }
-  } else {
-    image = output::EncodeRasterImage(picture);
+  switch (FormFor(s)) {
+    case Form::kTwoColour:
+      image = output::EncodeTwoColourGraphicsStored(picture);
+      break;
+    case Form::kStrips:
+      for (const std::string& pass : output::EncodeColumnStrips(picture, s.letter_quality)) {
+        image += pass;
+      }
+      break;
+    case Form::kRaster:
+      image = output::EncodeRasterImage(picture);
+      break;
   }
   if (image.empty()) return Fail(OPOS_E_ILLEGAL);
   std::vector<std::string> stored = {AlignmentCommand(alignment)};
-  if (out_.Type == 1 || out_.Type == 3) stored.push_back(std::string("\x1B\x33\x10", 3));
+  if (StripsType(s.type)) stored.push_back(std::string("\x1B\x33\x10", 3));
   stored.push_back(std::move(image));
+  std::lock_guard<std::mutex> settings(settings_mutex_);
   out_.stored_bitmaps[static_cast<size_t>(number - 1)] = std::move(stored);
   return Fail(OPOS_SUCCESS);
 }

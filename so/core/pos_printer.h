@@ -149,6 +149,16 @@ class CPOSPrinter final : public IDispatch, private output::OutputDevice {
   const Capabilities& caps() const { return caps_; }
   int32_t port_handle() const { return port_handle_; }
 
+ public:
+  // What the bitmap methods read of the device, as one snapshot.
+  struct PictureSettings {
+    int32_t type = 1;
+    bool colour = false;
+    bool letter_quality = false;
+    int32_t rotation = 1;
+    int32_t width_dots = 0;  // the width argument in dots; 0: the picture's own
+  };
+
  private:
   ~CPOSPrinter();
   void SetDeviceEnabled(int32_t value);
@@ -158,9 +168,12 @@ class CPOSPrinter final : public IDispatch, private output::OutputDevice {
   bool InternalCheck();
   int32_t ExternalCheck();
   std::string TestPageText() const;
-  // PrintBitmap / SetBitmap: the file loaded, turned (print only) and scaled
-  // as the printer type and the width ask; false when it cannot be.
-  bool PreparePicture(const std::string& file, int32_t width, bool print, output::Picture* out);
+  // PrintBitmap / SetBitmap: the settings they read, taken under the settings
+  // lock, and the file loaded, turned (print only) and scaled as those settings
+  // and the width ask; false when it cannot be.
+  PictureSettings SnapshotPictureSettings(int32_t width);
+  bool PreparePicture(const std::string& file, const PictureSettings& settings, bool print,
+                      output::Picture* out);
   void ReleaseOpenResources();
   // Line metrics.
   void ApplyRecLineChars(int32_t n);
