@@ -206,6 +206,29 @@ TEST_F(OutputE2eTest, ABitmapPrintedComesBackFromTheDrawnReceiptPixelForPixel) {
   }
 }
 
+TEST_F(OutputE2eTest, CheckHealthPrintsItsTestPageAndDirectIOReachesThePrinter) {
+  ASSERT_NO_FATAL_FAILURE(OpenAsync());
+  const size_t mark = RawSize();
+  // The test page is printed before the call returns, even asynchronously.
+  ASSERT_EQ(CallLong("CheckHealth", 2), 0);
+  std::string text;
+  ASSERT_TRUE(printer().GetString("CheckHealthText", &text));
+  EXPECT_EQ(text, "CheckHealth: Successful");
+  const std::string page = TextSince(mark);
+  EXPECT_NE(page.find(std::string(42, '-')), std::string::npos);
+  EXPECT_NE(page.find("Version 1.9."), std::string::npos);
+  EXPECT_NE(page.find("\x1D\x56\x01"), std::string::npos);  // the cut
+
+  // DirectIO 4 goes to the port as it is; the printer journals it.
+  std::vector<co::Arg> args = {co::Arg::Long(4), co::Arg::Long(0), co::Arg::String("A")};
+  ASSERT_EQ(printer().Call("DirectIO", args), 0);
+  EXPECT_TRUE(sim().WaitForJournalLine("ESC g 65 vendor-function", milliseconds(3000)));
+  // Level 3 has no display here: the probe decides.
+  ASSERT_EQ(CallLong("CheckHealth", 3), 0);
+  ASSERT_TRUE(printer().GetString("CheckHealthText", &text));
+  EXPECT_EQ(text, "CheckHealth: Successful");
+}
+
 TEST_F(OutputE2eTest, CoverOpenRefusesASynchronousPrintAndWritesNothing) {
   ASSERT_NO_FATAL_FAILURE(OpenClaimEnable());
   sim().SetCoverOpen(true);
