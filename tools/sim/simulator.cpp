@@ -396,7 +396,14 @@ void Simulator::SetSilent(bool silent) {
   std::lock_guard lock(mu_);
   silent_ = silent;
   if (silent) {
-    outbox_.clear();
+    // Whatever was still waiting to go out is lost with the line, a status
+    // block among it: the host has not seen it, so the printer reports its
+    // state afresh when it speaks again.
+    if (!outbox_.empty()) {
+      outbox_.clear();
+      last_asb_ = {};
+      last_cartridge_ = {};
+    }
   } else {
     ReportChangesLocked();
   }

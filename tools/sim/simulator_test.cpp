@@ -167,6 +167,22 @@ TEST_F(SimulatorTest, SilentPrinterAnswersNothingButStillListens) {
   EXPECT_EQ(host_->Read(4, kReply), B({0x38, 0x00, 0x00, 0x0F}));
 }
 
+TEST_F(SimulatorTest, AStatusBlockLostToSilenceIsSentAgainAfterIt) {
+  host_->Write(B({0x1D, 0x61, 0x0F}));
+  EXPECT_EQ(host_->Read(4, kReply), B({0x10, 0x00, 0x00, 0x0F}));
+  Run("cover open");
+  EXPECT_EQ(host_->Read(4, kReply), B({0x38, 0x00, 0x00, 0x0F}));
+  // The cover closes, but the line goes silent before the block goes out.
+  Run("pause on");
+  Run("cover close");
+  Run("silent on");
+  Run("pause off");
+  EXPECT_EQ(host_->Drain(kQuiet), "");
+  // Otherwise the host would think the cover open for good.
+  Run("silent off");
+  EXPECT_EQ(host_->Read(4, kReply), B({0x10, 0x00, 0x00, 0x0F}));
+}
+
 TEST_F(SimulatorTest, PausedPrinterAnswersOnceResumed) {
   Run("pause on");
   host_->Write(kStatusRequest);
@@ -268,7 +284,8 @@ TEST_F(SimulatorTest, RendersOnePagePerCut) {
   host.Write("first\n" + B({0x1D, 'V', 1, 0x1B, 'r', 1}) + "second\n" + B({0x1D, '/', 0}));
   ASSERT_TRUE(sim->WaitForJournalLine("LF", kReply, 2));
   // What the renderer could not draw is journaled after the command.
-  ASSERT_TRUE(sim->WaitForJournalLine("RENDER GS /: no such image stored; nothing printed", kReply));
+  ASSERT_TRUE(
+      sim->WaitForJournalLine("RENDER GS /: no such image stored; nothing printed", kReply));
   sim->Stop();
   render::Image first, second;
   ASSERT_TRUE(render::ReadPng((dir / "receipt-001.png").string(), &first, &error)) << error;
