@@ -11,19 +11,9 @@
 
 #include "tools/sim/command_parser.h"
 #include "tools/sim/printer_state.h"
+#include "tools/sim/render/bitmap.h"
 
 namespace qz381::sim::render {
-
-// A one-bit picture, row by row, 1 = ink.
-struct Bitmap {
-  int width = 0, height = 0;
-  std::vector<uint8_t> dots;
-  // False outside the picture.
-  bool At(int x, int y) const {
-    return x >= 0 && y >= 0 && x < width && y < height &&
-           dots[static_cast<size_t>(y) * width + x] != 0;
-  }
-};
 
 // Nothing larger is drawn: a symbol over this many dots is refused.
 inline constexpr int64_t kMaxSymbolDots = int64_t{16} << 20;

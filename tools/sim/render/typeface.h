@@ -8,17 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "tools/sim/render/bitmap.h"
+
 namespace qz381::sim::render {
 
 // One character cell: width x height dots, row by row, 1 = ink.
-struct Cell {
-  int width = 0, height = 0;
-  std::vector<uint8_t> dots;
-  // False outside the cell.
-  bool At(int x, int y) const {
-    return x >= 0 && y >= 0 && x < width && y < height && dots[y * width + x] != 0;
-  }
-};
+using Cell = Bitmap;
 
 // Built whole by Load and never changed after: one instance may serve any
 // number of renderers on any threads.
