@@ -209,11 +209,13 @@ TEST_F(OutputE2eTest, ABitmapPrintedComesBackFromTheDrawnReceiptPixelForPixel) {
 TEST_F(OutputE2eTest, CheckHealthPrintsItsTestPageAndDirectIOReachesThePrinter) {
   ASSERT_NO_FATAL_FAILURE(OpenAsync());
   const size_t mark = RawSize();
-  // The test page is printed before the call returns, even asynchronously.
+  // The test page is written before the call returns, even asynchronously
+  // (the printer reads it a moment later).
   ASSERT_EQ(CallLong("CheckHealth", 2), 0);
   std::string text;
   ASSERT_TRUE(printer().GetString("CheckHealthText", &text));
   EXPECT_EQ(text, "CheckHealth: Successful");
+  ASSERT_TRUE(WaitForText("\x1D\x56\x01", mark, milliseconds(5000)));
   const std::string page = TextSince(mark);
   EXPECT_NE(page.find(std::string(42, '-')), std::string::npos);
   EXPECT_NE(page.find("Version 1.9."), std::string::npos);
