@@ -115,4 +115,32 @@ Status DecodeBmp(std::string_view b, Picture* out) {
   return Status::Ok();
 }
 
+std::string EncodeBmp(const Picture& picture) {
+  if (picture.width <= 0 || picture.height <= 0 ||
+      picture.rgb.size() != static_cast<size_t>(picture.width) * picture.height * 3) {
+    return {};
+  }
+  auto le = [](uint32_t v, int size) {
+    std::string s;
+    for (int i = 0; i < size; ++i) s += static_cast<char>((v >> (8 * i)) & 0xFF);
+    return s;
+  };
+  const size_t stride = (static_cast<size_t>(picture.width) * 3 + 3) / 4 * 4;
+  std::string rows;
+  rows.reserve(stride * picture.height);
+  for (int y = picture.height - 1; y >= 0; --y) {
+    const uint8_t* px = &picture.rgb[static_cast<size_t>(y) * picture.width * 3];
+    for (int x = 0; x < picture.width; ++x, px += 3) {
+      rows += static_cast<char>(px[2]);
+      rows += static_cast<char>(px[1]);
+      rows += static_cast<char>(px[0]);
+    }
+    rows.append(stride - static_cast<size_t>(picture.width) * 3, '\0');
+  }
+  return "BM" + le(54 + static_cast<uint32_t>(rows.size()), 4) + le(0, 4) + le(54, 4) + le(40, 4) +
+         le(static_cast<uint32_t>(picture.width), 4) +
+         le(static_cast<uint32_t>(picture.height), 4) + le(1, 2) + le(24, 2) +
+         std::string(24, '\0') + rows;
+}
+
 }  // namespace qz381::platform

@@ -30,4 +30,9 @@ Status LoadPictureFile(const std::string& path, Picture* out);
 // 32 bits a pixel, uncompressed or bit fields; bottom-up or top-down).
 Status DecodeBmp(std::string_view bytes, Picture* out);
 
+// The picture as a 24-bit BMP file (bottom-up rows padded to four bytes), the
+// form every picture loader reads; empty for a picture whose pixels do not
+// match its size.
+std::string EncodeBmp(const Picture& picture);
+
 }  // namespace qz381::platform

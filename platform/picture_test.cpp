@@ -77,6 +77,24 @@ TEST(Picture, BitmapsOfEveryLayoutDecodeToTheSamePixels) {
   EXPECT_EQ(mono.rgb[8 * 3], 0);  // the ninth
 }
 
+TEST(Picture, EncodedBitmapsDecodeToThePictureEncoded) {
+  Picture picture;
+  picture.width = 5;  // rows that need padding
+  picture.height = 3;
+  for (int i = 0; i < 15; ++i) {
+    picture.rgb.push_back(static_cast<uint8_t>(i * 17));
+    picture.rgb.push_back(static_cast<uint8_t>(255 - i));
+    picture.rgb.push_back(static_cast<uint8_t>(i % 2 ? 0 : 200));
+  }
+  Picture back;
+  ASSERT_TRUE(DecodeBmp(EncodeBmp(picture), &back).ok());
+  EXPECT_EQ(back.width, 5);
+  EXPECT_EQ(back.height, 3);
+  EXPECT_EQ(back.rgb, picture.rgb);
+  picture.rgb.pop_back();
+  EXPECT_EQ(EncodeBmp(picture), "");
+}
+
 TEST(Picture, DamagedOrHugeBitmapsAreRefused) {
   const std::string good = Bmp(2, 2, 24, "", std::string(16, '\0'));
   const std::string cases[] = {

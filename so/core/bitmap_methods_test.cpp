@@ -2,9 +2,12 @@
 // type gets, and stored bitmaps called up from print data.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <fstream>
+#include <optional>
 #include <string>
 
+#include "platform/picture.h"
 #include "so/core/pos_printer.h"
 #include "so/core/testdata/so_fixture.h"
 
@@ -13,31 +16,23 @@ namespace {
 
 constexpr int32_t kReceipt = 2;
 
-std::string Le(uint32_t v, int size) {
-  std::string s;
-  for (int i = 0; i < size; ++i) s += static_cast<char>((v >> (8 * i)) & 0xFF);
-  return s;
-}
+using Rgb = std::array<uint8_t, 3>;
 
-// A 24-bit BMP of `width` x `height`, every pixel `bgr` except pixel (0, 0),
-// which is `first`.
-void WriteBmp(const std::string& path, int width, int height, const std::string& bgr,
-              const std::string& first = "") {
-  const uint32_t stride = (static_cast<uint32_t>(width) * 3 + 3) / 4 * 4;
-  std::string rows;
-  for (int y = height - 1; y >= 0; --y) {
-    std::string row;
-    for (int x = 0; x < width; ++x) row += (x == 0 && y == 0 && !first.empty()) ? first : bgr;
-    row.resize(stride, '\0');
-    rows += row;
+// A BMP of `width` x `height`, every pixel `colour` except pixel (0, 0), which
+// is `first`.
+void WriteBmp(const std::string& path, int width, int height, Rgb colour,
+              std::optional<Rgb> first = std::nullopt) {
+  platform::Picture picture;
+  picture.width = width;
+  picture.height = height;
+  for (int i = 0; i < width * height; ++i) {
+    const Rgb& c = (i == 0 && first) ? *first : colour;
+    picture.rgb.insert(picture.rgb.end(), c.begin(), c.end());
   }
-  std::ofstream(path, std::ios::binary)
-      << "BM" + Le(54 + static_cast<uint32_t>(rows.size()), 4) + Le(0, 4) + Le(54, 4) + Le(40, 4) +
-             Le(static_cast<uint32_t>(width), 4) + Le(static_cast<uint32_t>(height), 4) + Le(1, 2) +
-             Le(24, 2) + std::string(24, '\0') + rows;
+  std::ofstream(path, std::ios::binary) << platform::EncodeBmp(picture);
 }
 
-const std::string kBlack("\x00\x00\x00", 3), kWhite("\xFF\xFF\xFF", 3), kRed("\x00\x00\xFF", 3);
+constexpr Rgb kBlack{0, 0, 0}, kWhite{255, 255, 255}, kRed{255, 0, 0};
 
 class BitmapTest : public SoTest {
  protected:

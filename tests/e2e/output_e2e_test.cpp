@@ -16,6 +16,7 @@
 
 #include <unistd.h>
 
+#include "platform/picture.h"
 #include "tests/e2e/e2e_fixture.h"
 #include "tools/sim/render/render.h"
 
@@ -163,28 +164,17 @@ TEST_F(OutputE2eTest, BarcodesArriveAndDrawAsTheSymbolsAskedFor) {
 TEST_F(OutputE2eTest, ABitmapPrintedComesBackFromTheDrawnReceiptPixelForPixel) {
   ASSERT_NO_FATAL_FAILURE(OpenClaimEnable());
   // 37 x 11 (rows that do not end on a byte), a pattern that tells every
-  // direction apart, as a 24-bit BMP.
+  // direction apart, as a BMP file.
   constexpr int kWidth = 37, kHeight = 11;
   auto ink = [](int x, int y) { return (x * 7 + y * 3) % 5 == 0 || x == y; };
-  auto le = [](uint32_t v, int size) {
-    std::string s;
-    for (int i = 0; i < size; ++i) s += static_cast<char>((v >> (8 * i)) & 0xFF);
-    return s;
-  };
-  std::string rows;
-  for (int y = kHeight - 1; y >= 0; --y) {
-    std::string row;
-    for (int x = 0; x < kWidth; ++x) row += std::string(3, ink(x, y) ? '\0' : '\xFF');
-    row.resize((row.size() + 3) / 4 * 4, '\0');
-    rows += row;
+  platform::Picture picture;
+  picture.width = kWidth;
+  picture.height = kHeight;
+  for (int y = 0; y < kHeight; ++y) {
+    for (int x = 0; x < kWidth; ++x) picture.rgb.insert(picture.rgb.end(), 3, ink(x, y) ? 0 : 255);
   }
   const std::string path = ::testing::TempDir() + "e2e-bitmap-" + std::to_string(getpid()) + ".bmp";
-  {
-    std::ofstream file(path, std::ios::binary);
-    file << "BM" + le(54 + static_cast<uint32_t>(rows.size()), 4) + le(0, 4) + le(54, 4) +
-                le(40, 4) + le(kWidth, 4) + le(kHeight, 4) + le(1, 2) + le(24, 2) +
-                std::string(24, '\0') + rows;
-  }
+  std::ofstream(path, std::ios::binary) << platform::EncodeBmp(picture);
   const size_t mark = RawSize();
   std::vector<co::Arg> args = {co::Arg::Long(kReceipt), co::Arg::String(path), co::Arg::Long(-11),
                                co::Arg::Long(-3)};

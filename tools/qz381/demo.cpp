@@ -11,6 +11,7 @@
 #include "co/pos_printer.h"
 #include "common/opos.h"
 #include "platform/files.h"
+#include "platform/picture.h"
 #include "platform/registry.h"
 #include "setup/install.h"
 #include "tools/sim/simulator.h"
@@ -55,18 +56,13 @@ bool WriteLogo(const std::string& path) {
     if (y < 35 || y >= 58) return true;
     return (x - 4) % 11 < 4;
   };
-  auto le = [](uint32_t v, int size) {
-    std::string s;
-    for (int i = 0; i < size; ++i) s += static_cast<char>((v >> (8 * i)) & 0xFF);
-    return s;
-  };
-  std::string rows;
-  for (int y = kHeight - 1; y >= 0; --y) {  // bottom row first
-    for (int x = 0; x < kWidth; ++x) rows += std::string(3, ink(x, y) ? '\0' : '\xFF');
+  platform::Picture logo;
+  logo.width = kWidth;
+  logo.height = kHeight;
+  for (int y = 0; y < kHeight; ++y) {
+    for (int x = 0; x < kWidth; ++x) logo.rgb.insert(logo.rgb.end(), 3, ink(x, y) ? 0 : 255);
   }
-  const std::string file = "BM" + le(54 + static_cast<uint32_t>(rows.size()), 4) + le(0, 4) +
-                           le(54, 4) + le(40, 4) + le(kWidth, 4) + le(kHeight, 4) + le(1, 2) +
-                           le(24, 2) + std::string(24, '\0') + rows;
+  const std::string file = platform::EncodeBmp(logo);
   return platform::WriteFileAtomically(path, file).ok();
 }
 
