@@ -5,6 +5,7 @@
 #include "platform/trace.h"
 #include "so/core/pos_printer.h"
 #include "so/output/bitmap.h"
+#include "so/output/translate.h"
 #include "so/output/units.h"
 
 namespace qz381::so {
@@ -126,11 +127,18 @@ int32_t CPOSPrinter::PrintBitmap(int32_t station, const std::string& file, int32
   if (turned) list.push_back(std::string("\x1B\x7B\x00", 3));
   for (std::string& part : image) list.push_back(std::move(part));
   if (turned) list.push_back(std::string("\x1B\x7B\x01", 3));
+  if (StripsType(s.type)) {
+    // The job's own prologue may be built after this call returns, so the
+    // job puts back the spacing it changed; the next prologue sends it again.
+    std::lock_guard<std::mutex> settings(settings_mutex_);
+    list.back() += output::LineSpacingCommand(out_);
+  }
+  const int32_t rc = Submit(async_mode_ != 0, std::move(list));
   {
     std::lock_guard<std::mutex> settings(settings_mutex_);
-    out_.PendingSettings |= output::kPendingLineSpacing;  // the next prologue restores it
+    out_.PendingSettings |= output::kPendingLineSpacing;
   }
-  return Submit(async_mode_ != 0, std::move(list));
+  return rc;
 }
 
 int32_t CPOSPrinter::SetBitmap(int32_t number, int32_t station, const std::string& file,

@@ -39,7 +39,7 @@ class BitmapTest : public SoTest {
   // Everything written since the last take, however long.
   std::string TakeAll(int32_t port) {
     std::string all, part;
-    while (!(part = fake_.Take(port)).empty()) all += part;
+    while (!(part = fake_.Take(port)).empty()) all += (all.empty() ? "" : " ") + part;
     return all;
   }
   so::CPOSPrinter* EnabledAs(int32_t type) {
@@ -71,6 +71,10 @@ TEST_F(BitmapTest, RasterOnTheSingleColourCurrentModel) {
                 .find(Hex(std::string("\x1B\x61\x01\x1D\x76\x30\x00\x02\x00\x09\x00", 11) +
                           std::string(18, '\xFF'))),
             std::string::npos);
+  // A position is measured from the left edge.
+  ASSERT_EQ(p->PrintBitmap(kReceipt, File("black.bmp"), -11, 100), 0);
+  EXPECT_NE(TakeAll(p->port_handle()).find(Hex(std::string("\x1B\x61\x00\x1D\x76\x30", 6))),
+            std::string::npos);
   // 400 x 100 kept as it is on this type: 50 bytes a row, 100 rows.
   WriteBmp(File("wide.bmp"), 400, 100, kWhite, kBlack);
   ASSERT_EQ(p->PrintBitmap(kReceipt, File("wide.bmp"), -11, -1), 0);
@@ -101,6 +105,13 @@ TEST_F(BitmapTest, ColumnStripsOnTypeOneTurnedByHalfATurn) {
   }
   EXPECT_EQ(count, 7u);
   EXPECT_NE(strips.find(Hex(std::string("\x1B\x61\x00\x1B\x33\x10", 6))), std::string::npos);
+  // The strips end by putting back the line spacing, which the next print's
+  // prologue sends again: text after a picture keeps its spacing.
+  const std::string restore = strips.substr(strips.size() - 8);
+  EXPECT_EQ(restore.substr(0, 5), "1B 33");
+  EXPECT_NE(restore, "1B 33 10");
+  ASSERT_EQ(p->PrintNormal(kReceipt, "x\n"), 0);
+  EXPECT_NE(TakeAll(port).find(restore), std::string::npos);
 
   ASSERT_EQ(p->RotatePrint(kReceipt, 259), 0);
   WriteBmp(File("small.bmp"), 8, 8, kBlack);

@@ -46,10 +46,6 @@ void TraceLine(const DeviceSettings& device, const char* format, ...) {
   device.trace(line);
 }
 
-uint8_t LineSpacingParameter(const DeviceSettings& device) {
-  return static_cast<uint8_t>(static_cast<uint32_t>(device.line_spacing_dots) * 2u);
-}
-
 void AppendBaseFont(DeviceSettings& device, std::string& out) {
   device.base_print_mode = device.RecLineChars > device.LinecharsNormal ? 0x01 : 0x00;
   Put(out, {0x1B, 0x21, device.base_print_mode});
@@ -80,7 +76,7 @@ void AppendPrologue(DeviceSettings& device, std::string& out) {
   }
   AppendBaseFont(device, out);
   if ((pending & kPendingLineSpacing) != 0) {
-    Put(out, {0x1B, 0x33, LineSpacingParameter(device)});
+    out += LineSpacingCommand(device);
     pending &= static_cast<uint8_t>(~kPendingLineSpacing);
   }
 }
@@ -251,7 +247,7 @@ class Translator {
       out_ += s;
     }
     if (device_.Type == 1 || device_.Type == 3) {
-      Put(out_, {0x1B, 0x33, LineSpacingParameter(device_)});
+      out_ += LineSpacingCommand(device_);
     }
   }
 
@@ -428,6 +424,12 @@ std::string SelectBaseFont(DeviceSettings& device) {
   std::string out;
   AppendBaseFont(device, out);
   return out;
+}
+
+std::string LineSpacingCommand(const DeviceSettings& device) {
+  // The service counts line spacing in dots; the printer moves in half dots.
+  const auto n = static_cast<uint8_t>(static_cast<uint32_t>(device.line_spacing_dots) * 2u);
+  return std::string{'\x1B', '\x33', static_cast<char>(n)};
 }
 
 std::string BuildModePrologue(DeviceSettings& device) {

@@ -24,4 +24,7 @@ std::string BuildModePrologue(DeviceSettings& device);
 // LinecharsNormal); stores that byte as device.base_print_mode.
 std::string SelectBaseFont(DeviceSettings& device);
 
+// ESC 3 with the device's line spacing, in the printer's 1/360-inch units.
+std::string LineSpacingCommand(const DeviceSettings& device);
+
 }  // namespace qz381::output
