@@ -1,5 +1,6 @@
 // The printing methods: each checks the device state and its arguments, turns its
 // data into printer commands and hands them to the output queue.
+#include <algorithm>
 #include <cstdio>
 
 #include "common/opos.h"
@@ -172,8 +173,11 @@ int32_t CPOSPrinter::PrintBarCode(int32_t station, const std::string& data, int3
     const output::UnitTables units = out_.shared->Units();
     request.width =
         width > 0 ? output::MapUnits(width, units.UnitsToHorizontalDots, out_.MapMode) : width;
+    // A height too small to reach one dot is still a height: one dot.
     request.height =
-        height > 0 ? output::MapUnits(height, units.UnitsToHorizontalDots, out_.MapMode) : height;
+        height > 0 ? std::max<int32_t>(
+                         1, output::MapUnits(height, units.UnitsToHorizontalDots, out_.MapMode))
+                   : height;
     request.compressed_font = out_.RecLineChars > out_.LinecharsNormal;
   }
   request.symbology = symbology;

@@ -209,8 +209,9 @@ int32_t EncodeBarcode(const BarcodeRequest& request, std::string* out) {
     if (payload.size() > 255) return OPOS_E_ILLEGAL;  // the count would not fit its byte
   }
   // GS h takes 1 ... 255 dots: a taller request gets the tallest bars, not
-  // its height modulo 256.
-  const int height = std::clamp<int32_t>(request.height, 1, 255);
+  // its height modulo 256; no height (0, or a negative one) sends 0, which
+  // leaves the printer's own.
+  const int height = request.height <= 0 ? 0 : std::min<int32_t>(request.height, 255);
   bytes += "\x1D\x68";
   bytes += static_cast<char>(height);
   bytes += "\x1D\x77";

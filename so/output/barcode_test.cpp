@@ -46,6 +46,8 @@ TEST(Barcode, CommandStrings) {
        Hex("00 00 1B 61 00 1D 48 00 1D 66 00 1D 68 28 1D 77 04 1D 6B 45 06 'QZ-381'")},
       {"a height past what GS h holds gets the tallest bars", Request(109, "x", 300),
        Hex("00 00 1B 61 00 1D 48 00 1D 66 00 1D 68 FF 1D 77 02 1D 6B 48 01 'x'")},
+      {"no height leaves the printer's own", Request(109, "x", -1),
+       Hex("00 00 1B 61 00 1D 48 00 1D 66 00 1D 68 00 1D 77 02 1D 6B 48 01 'x'")},
       {"PDF417", Request(201, "abc", 0, 0, -2),
        Hex("00 00 1B 61 01 1D 48 00 1D 66 00"
            " 1D 28 6B 03 00 30 41 00 1D 28 6B 03 00 30 42 00 1D 28 6B 03 00 30 43 03"
