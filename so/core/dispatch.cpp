@@ -192,12 +192,9 @@ HRESULT CPOSPrinter::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* par
         TEXT_ARG(2, 0);
         text = s[0];
       }
+      // Read, never written back: a round trip through the code page would
+      // hand the application back a changed string.
       int32_t rc = DirectIO(n[0], &data_value, &text);
-      if (data) *data = data_value;
-      if (text_ref) {
-        SysFreeString(*text_ref);
-        *text_ref = platform::AllocBstrFromAnsi(text);
-      }
       SetLong(result, rc);
       return S_OK;
     }
