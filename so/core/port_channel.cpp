@@ -200,9 +200,13 @@ void RecursiveTimedLock::Unlock() {
   released_.notify_one();
 }
 
-bool PortChannel::LockChannel(int32_t timeout_ms) { return lock_.Lock(timeout_ms); }
+bool PortChannel::LockChannel(int32_t timeout_ms) {
+  return lock_.Lock(timeout_ms);
+}
 
-void PortChannel::UnlockChannel() { lock_.Unlock(); }
+void PortChannel::UnlockChannel() {
+  lock_.Unlock();
+}
 
 void PortChannel::ClearChannel() {
   if (Clear_) Clear_(handle_);
