@@ -133,6 +133,7 @@ void PrinterState::Initialize() {
   print_width = kPrintableDots;
   right_spacing = 0;
   absolute_position = 0;
+  tab_stops.clear();
   barcode = BarcodeSettings{};
   page = PageModeState{};
 }
@@ -149,6 +150,15 @@ void PrinterState::Apply(const Command& c) {
       break;
     case Op::kAutomaticStatus:
       automatic_status_mask = n;
+      break;
+    case Op::kTabPositions:
+      // The columns must rise; the list ends at the first that does not.
+      tab_stops.clear();
+      for (const char byte : data) {
+        const int column = static_cast<uint8_t>(byte);
+        if (column == 0 || (!tab_stops.empty() && column <= tab_stops.back())) break;
+        tab_stops.push_back(column);
+      }
       break;
     case Op::kPrintMode:
       style.font = n & 0x01;

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "tools/sim/command_parser.h"
 
@@ -121,6 +122,7 @@ struct PrinterState {
   int print_width = kPrintableDots;
   int right_spacing = 0;
   int absolute_position = 0;
+  std::vector<int> tab_stops;  // ESC D: columns, rising; none set: every eight
   BarcodeSettings barcode;
   PageModeState page;
 

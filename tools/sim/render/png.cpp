@@ -49,14 +49,15 @@ bool ReadPng(const std::string& path, Image* image, std::string* error) {
     png_image_free(&png);
     return false;
   }
-  // A receipt is never larger than the paper and the longest page.
-  if (png.width > 1u << 14 || png.height > 1u << 20) {
+  // A receipt is never wider than the paper nor longer than the longest
+  // page the renderer draws.
+  if (png.width > static_cast<png_uint_32>(kPaperWidth) || png.height > 1u << 20) {
     if (error) *error = path + ": image too large";
     png_image_free(&png);
     return false;
   }
   png.format = PNG_FORMAT_RGB;
-  std::vector<png_byte> rgb(PNG_IMAGE_SIZE(png));
+  std::vector<png_byte> rgb(size_t{png.width} * png.height * 3);
   if (!png_image_finish_read(&png, nullptr, rgb.data(), 0, nullptr)) {
     if (error) *error = path + ": " + png.message;
     png_image_free(&png);

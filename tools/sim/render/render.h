@@ -103,12 +103,12 @@ class Renderer {
   // The end of the raw stream: a command left open is dropped.
   void FinishStream();
 
-  // The current page with whatever the line buffer holds printed; the page
-  // itself is not changed.
+  // The current page as printed so far. What waits in the line buffer is not
+  // on it, as it is not on the paper until a command prints it.
   Image Snapshot() const;
 
   const RenderStats& stats() const { return stats_; }
-  // Nothing drawn, fed or waiting in the line buffer since the last page.
+  // Nothing drawn or fed since the last page.
   bool Empty() const;
 
  private:

@@ -276,6 +276,50 @@ TEST(Render, OversizedInputIsClippedAndBounded) {
   EXPECT_EQ(stats.clipped_images, 1u);
 }
 
+TEST(Render, HostileLinesStayInsideTheirFrameAndBounded) {
+  RenderStats stats;
+  // Moving back along the line without printing fills the line buffer; what
+  // does not fit is dropped and reported once.
+  std::string back = kInit;
+  for (int i = 0; i < 200; ++i) back += std::string(42, 'A') + B({0x1B, '$', 0, 0});
+  const Image full = Render(back + "\n", &stats);
+  EXPECT_EQ(stats.errors, 1u);
+  EXPECT_FALSE(InkBox(full).empty());
+
+  // A character wider than what the margins leave prints only inside them.
+  const Image margin =
+      Render(kInit + B({0x1D, 'L', 0xE0, 0x01, 0x1D, '!', 0x70, 0x1D, 'B', 1}) + "A\n", &stats);
+  EXPECT_EQ(InkBox(margin).left, kPaperMargin + 480);
+  EXPECT_EQ(InkBox(margin).right, kPaperMargin + kPrintableDots - 1);
+
+  // Huge characters in page mode after the page is full are skipped, not
+  // drawn dot by dot for nothing.
+  const Image page = Render(kInit + B({0x1B, 'L', 0x1D, '!', 0x77, 0x1B, ' ', 0xFF}) +
+                                std::string(20000, 'A') + B({0x0C}),
+                            &stats);
+  EXPECT_FALSE(InkBox(page).empty());
+
+  // An FS q image wider than the paper is reported as clipped when printed.
+  std::string nv = kInit + B({0x1C, 'q', 1, 80, 0, 1, 0}) + std::string(80 * 8, '\xFF');
+  Render(nv + B({0x1C, 'p', 1, 0}), &stats);
+  EXPECT_EQ(stats.clipped_images, 1u);
+}
+
+TEST(Render, TabsAndRelativeMovesPlaceTheNextCharacter) {
+  // Stops at columns 5 and 9 (12-dot cells); HT past the last stop does nothing.
+  const Image tabs = Render(kInit + B({0x1B, 'D', 5, 9, 0}) + "\t" + B({0x1D, 'B', 1}) + " \n");
+  EXPECT_EQ(InkBox(tabs).left, kPaperMargin + 5 * 12);
+  const Image past = Render(kInit + B({0x1B, 'D', 1, 0}) + "XX\t" + B({0x1D, 'B', 1}) + " \n");
+  EXPECT_EQ(InkBox(past, 0, 24).right, kPaperMargin + 3 * 12 - 1);
+  // Default stops every eight cells of the font in use.
+  const Image eight = Render(kInit + B({0x1B, 'M', 1}) + "\t" + B({0x1D, 'B', 1}) + " \n");
+  EXPECT_EQ(InkBox(eight).left, kPaperMargin + 8 * 9);
+  // ESC \\ moves by a signed count of dots from where the line stands.
+  const Image moved =
+      Render(kInit + B({0x1B, '\\', 100, 0, 0x1B, '\\', 0xF6, 0xFF, 0x1D, 'B', 1}) + " \n");
+  EXPECT_EQ(InkBox(moved).left, kPaperMargin + 90);
+}
+
 TEST(Render, ReverseInvertsTheCell) {
   const Image image = Render(kInit + B({0x1D, 'B', 1}) + " \n");
   const Box box = InkBox(image);
@@ -531,6 +575,16 @@ TEST(Render, WhatCannotBeDrawnIsReported) {
   EXPECT_EQ(errors[1], "GS /: no such image stored; nothing printed");
   EXPECT_EQ(errors[2], "GS v 0: the data ended inside the command; not printed");
   EXPECT_EQ(stats.errors, 3u);
+  // Commands the drawing does not follow say so.
+  errors.clear();
+  RenderOptions told;
+  told.on_error = [&](const std::string& line) { errors.push_back(line); };
+  Render(kInit + B({0x1B, 'V', 1, 0x1B, 'V', 0, 0x1B, 'K', 4, 0x1D, 'P', 180, 180}), &stats,
+         std::move(told));
+  ASSERT_EQ(errors.size(), 3u);
+  EXPECT_EQ(errors[0], "not drawn: 90-degree rotation (ESC V)");
+  EXPECT_EQ(errors[1], "not drawn: reverse feed (ESC K)");
+  EXPECT_EQ(stats.unsupported, 3u);
 }
 
 // Reference receipts against stored images, pixel for pixel. To redraw them

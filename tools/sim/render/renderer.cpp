@@ -47,14 +47,27 @@ uint16_t Le16(const std::string& data, size_t at) {
                                                                     << 8);
 }
 
-const char* UndrawnWhat(Op op) {
-  switch (op) {
+const char* UndrawnWhat(const Command& command) {
+  switch (command.op) {
     case Op::kExecuteMacro:
       return "macro (GS ^)";
+    case Op::kReverseFeedDots:
+      return "reverse feed (ESC K)";
+    case Op::kReverseFeedLines:
+      return "reverse feed (ESC e)";
+    case Op::kMotionUnits:
+      return "motion units (GS P); 1/180 inch across and 1/360 inch down are kept";
+    case Op::kRotate90:
+      return !command.params.empty() && (command.params[0] & 1) != 0 ? "90-degree rotation (ESC V)"
+                                                                     : nullptr;
     default:
       return nullptr;
   }
 }
+
+// The line buffer holds no more characters and images than this; more can
+// only come from moving back along the line (ESC $, ESC \) without printing.
+constexpr size_t kMaxLineGlyphs = 2048;
 
 // Dots of one colour each, row by row: where drawing lands. The paper grows
 // downwards as it is drawn on, never past `limit` rows.
@@ -146,6 +159,10 @@ struct Renderer::Impl {
     return colour == 1 && options.two_colour ? uint8_t{kRed} : uint8_t{kBlack};
   }
   void Text(const std::string& text, const PrinterState& state);
+  void HorizontalTab(const PrinterState& state);
+  // Whether the line buffer takes one more character or image; reported once
+  // a line when it does not.
+  bool LineHasRoom();
   void ColumnImage(const Command& command, const PrinterState& state);
   int PrintLine(const PrinterState& state);
   void LineFeed(const PrinterState& state, int64_t units);
@@ -166,7 +183,8 @@ struct Renderer::Impl {
   void Cut(const Command& command, const PrinterState& state);
   void DefineDownloadImage(const Command& command);
   void DefineNvImages(const Command& command);
-  void PrintStoredImage(const Block* image, int mode, const PrinterState& state, const char* what);
+  void PrintStoredImage(const Block* image, int mode, const PrinterState& state, const char* what,
+                        int defined_width);
   void DefineUserChars(const Command& command, const PrinterState& state);
   void Barcode(const Command& command, const PrinterState& state);
   void Symbol(const Command& command, const PrinterState& state);
@@ -185,9 +203,12 @@ struct Renderer::Impl {
   void Advance(int64_t dots);  // on the paper, or the cursor in page mode
   void FeedPaper(int64_t dots);
   void AdvanceUnits(int64_t units);
-  void Dot(int x, int64_t y, uint8_t colour);   // through the upside-down turn
+  void Dot(int x, int64_t y, uint8_t colour);  // through the upside-down turn
+  // Whether any of the w x h dots from (x, top), turned as Dot turns them,
+  // can land on the paper or the page.
+  bool Lands(int x, int64_t top, int w, int64_t h) const;
   void Mark(int x, int64_t y, uint8_t colour);  // on the paper or the page
-  bool Empty() const { return paper.empty() && y == 0 && line.empty() && !page_active; }
+  bool Empty() const { return paper.empty() && y == 0 && !page_active; }
   Image Snapshot() const;
 
   RenderOptions options;
@@ -199,9 +220,13 @@ struct Renderer::Impl {
   std::vector<Glyph> line;  // the line buffer
   int line_width = 0;       // dots taken by line
   int printed_height = 0;   // a line printed by CR and not fed yet
-  bool flip = false;        // drawing an upside-down line
+  bool line_full_reported = false;
+  bool flip = false;  // drawing an upside-down line
   int flip_x = 0;
   int64_t flip_y = 0;
+  // A standard-mode line prints between its frame's edges, never into the
+  // margins.
+  int clip_left = 0, clip_right = kPaperWidth;
 
   // Page mode: the print area, `page.width()` x page_height dots as it lies on
   // the paper, and a cursor in the direction of print.
@@ -219,8 +244,12 @@ struct Renderer::Impl {
 
   // Stored images: GS * (one, downloaded) and FS q (numbered from 1); and
   // the user-defined characters of ESC & for each font, ESC % switching them on.
+  struct NvImage {
+    Block kept;     // what can land on the paper
+    int width = 0;  // as defined
+  };
   Block download_image;
-  std::vector<Block> nv_images;
+  std::vector<NvImage> nv_images;
   std::map<uint8_t, std::shared_ptr<const Cell>> user_chars[2];
   bool user_chars_on = false;
 
@@ -243,7 +272,7 @@ void Renderer::Impl::OnCommand(const Command& command, const PrinterState& state
     Error(command.name + ": the data ended inside the command; not printed");
     return;
   }
-  if (const char* what = UndrawnWhat(command.op)) {
+  if (const char* what = UndrawnWhat(command)) {
     ++stats.unsupported;
     Error(std::string("not drawn: ") + what);
     return;
@@ -253,14 +282,24 @@ void Renderer::Impl::OnCommand(const Command& command, const PrinterState& state
     case Op::kText:
       if (state.selected) Text(command.data, state);
       break;
-    case Op::kHorizontalTab: {
-      // Tab stops every eight normal-font cells.
-      constexpr int kTab = 8 * kFontAWidth;
-      line_width = std::min(FrameOf(state).width, (line_width / kTab + 1) * kTab);
+    case Op::kHorizontalTab:
+      HorizontalTab(state);
       break;
-    }
+    case Op::kRelativePosition:
+      if (command.params.size() >= 2) {
+        const auto move = static_cast<int16_t>(n | command.params[1] << 8);
+        line_width = std::clamp(line_width + move, 0, FrameOf(state).width);
+      }
+      break;
+    case Op::kPageRelativeVertical:
+      if (page_active && command.params.size() >= 2) {
+        const auto units = static_cast<int16_t>(n | command.params[1] << 8);
+        page_y = std::clamp<int64_t>(page_y + units / kMotionUnitsPerDot, 0, LogicalPageHeight());
+      }
+      break;
     case Op::kAbsolutePosition: {
-      const int position = std::clamp<int>(state.absolute_position, 0, kPrintableDots);
+      const int position = std::clamp<int>(state.absolute_position, 0,
+                                           page_active ? LogicalPageWidth() : kPrintableDots);
       if (page_active && line.empty()) {
         page_x = std::min(position, LogicalPageWidth() - 1);
       } else {
@@ -319,16 +358,19 @@ void Renderer::Impl::OnCommand(const Command& command, const PrinterState& state
       DefineDownloadImage(command);
       break;
     case Op::kPrintDownloadImage:
-      PrintStoredImage(download_image.width > 0 ? &download_image : nullptr, n, state, "GS /");
+      PrintStoredImage(download_image.width > 0 ? &download_image : nullptr, n, state, "GS /",
+                       download_image.width);
       break;
     case Op::kDefineNvImages:
       DefineNvImages(command);
       break;
-    case Op::kPrintNvImage:
-      PrintStoredImage(
-          n >= 1 && static_cast<size_t>(n) <= nv_images.size() ? &nv_images[n - 1] : nullptr,
-          command.params.size() >= 2 ? command.params[1] : 0, state, "FS p");
+    case Op::kPrintNvImage: {
+      const bool stored = n >= 1 && static_cast<size_t>(n) <= nv_images.size();
+      PrintStoredImage(stored ? &nv_images[n - 1].kept : nullptr,
+                       command.params.size() >= 2 ? command.params[1] : 0, state, "FS p",
+                       stored ? nv_images[n - 1].width : 0);
       break;
+    }
     case Op::kDefineUserChars:
       DefineUserChars(command, state);
       break;
@@ -434,10 +476,41 @@ void Renderer::Impl::Text(const std::string& text, const PrinterState& state) {
     if (!line.empty() && line_width + glyph.cell_width > FrameOf(state).width) {
       LineFeed(state, state.line_spacing);
     }
+    if (!LineHasRoom()) return;
     glyph.x = line_width;
     line_width += glyph.cell_width;
     line.push_back(glyph);
   }
+}
+
+bool Renderer::Impl::LineHasRoom() {
+  if (line.size() < kMaxLineGlyphs) return true;
+  if (!line_full_reported) {
+    line_full_reported = true;
+    Error("line buffer full (" + std::to_string(kMaxLineGlyphs) +
+          " characters and images); the rest of the line is dropped");
+  }
+  return false;
+}
+
+void Renderer::Impl::HorizontalTab(const PrinterState& state) {
+  // Stops are counted in cells of the font in use with its right spacing;
+  // without ESC D, every eight cells. Past the last stop, HT does nothing.
+  const int cell = ((state.style.font == 1 ? kFontBWidth : kFontAWidth) +
+                    std::clamp(state.right_spacing, 0, 255)) *
+                   Factor(state.style.double_width, state.style.width_factor);
+  int stop = -1;
+  if (state.tab_stops.empty()) {
+    stop = (line_width / (8 * cell) + 1) * 8 * cell;
+  } else {
+    for (const int column : state.tab_stops) {
+      if (column * cell > line_width) {
+        stop = column * cell;
+        break;
+      }
+    }
+  }
+  if (stop > line_width) line_width = std::min(FrameOf(state).width, stop);
 }
 
 void Renderer::Impl::ColumnImage(const Command& command, const PrinterState& state) {
@@ -475,7 +548,7 @@ void Renderer::Impl::ColumnImage(const Command& command, const PrinterState& sta
     Error("ESC *: " + std::to_string(announced - columns) +
           " columns past the end of the line dropped");
   }
-  if (columns == 0) return;
+  if (columns == 0 || !LineHasRoom()) return;
   const size_t size = static_cast<size_t>(columns) * image.column_bytes;
   image.columns.assign(size, 0);
   std::copy_n(command.data.begin(), std::min(size, command.data.size()), image.columns.begin());
@@ -506,6 +579,10 @@ int Renderer::Impl::PrintLine(const PrinterState& state) {
     flip = state.style.upside_down;
     flip_x = 2 * frame.left + frame.width - 1;
     flip_y = 2 * frame.top + height - 1;
+    if (!page_active) {
+      clip_left = frame.left;
+      clip_right = frame.left + frame.width;
+    }
     // Characters of different heights share the line's bottom.
     for (const Glyph& glyph : line) {
       if (glyph.column_bytes > 0) {
@@ -517,14 +594,17 @@ int Renderer::Impl::PrintLine(const PrinterState& state) {
     if (page_active) page_x = 0;
   }
   flip = false;
+  clip_left = 0;
+  clip_right = kPaperWidth;
   line.clear();
   line_width = 0;
+  line_full_reported = false;
   return height;
 }
 
 void Renderer::Impl::DrawColumns(const Glyph& image, int x, int64_t bottom) {
   const int64_t top = bottom - image.cell_height;
-  if (!page_active && top >= options.max_height) return;
+  if (!Lands(x, top, image.cell_width, image.cell_height)) return;
   const int columns = image.cell_width / image.dot_width;
   for (int c = 0; c < columns; ++c) {
     for (int b = 0; b < image.column_bytes; ++b) {
@@ -543,7 +623,7 @@ void Renderer::Impl::DrawColumns(const Glyph& image, int x, int64_t bottom) {
 }
 
 void Renderer::Impl::DrawGlyph(const Glyph& glyph, int x, int64_t bottom) {
-  if (!page_active && bottom - glyph.cell_height >= options.max_height) return;
+  if (!Lands(x, bottom - glyph.cell_height, glyph.cell_width, glyph.cell_height)) return;
   const int base_width = glyph.font == 1 ? kFontBWidth : kFontAWidth;
   const int base_height = glyph.font == 1 ? kFontBHeight : kFontAHeight;
   const int wf = glyph.width_factor, hf = glyph.height_factor;
@@ -613,7 +693,8 @@ void Renderer::Impl::PlaceBlock(const Block& block, const PrinterState& state, c
   const int x0 =
       frame.left + AlignedOffset(state.alignment, frame.width, std::min(block.width, frame.width));
   const int right = frame.left + frame.width;
-  for (int r = 0; r < block.height; ++r) {
+  const int64_t rows = std::min<int64_t>(block.height, RoomBelow(state));
+  for (int r = 0; r < rows; ++r) {
     for (int c = 0; c < block.width && x0 + c < right; ++c) {
       const uint8_t colour = block.dots[static_cast<size_t>(r) * block.width + c];
       if (colour != kPaper) Mark(x0 + c, frame.top + r, colour);
@@ -689,7 +770,8 @@ void Renderer::Impl::Graphics(const Command& command, const PrinterState& state)
   }
   graphics_width = std::max(graphics_width, width * bx);
   // The buffer keeps what can land on the paper.
-  const int keep_width = std::min(width * bx, kPrintableDots);
+  const int keep_width =
+      std::min(width * bx, page_active ? LogicalPageWidth() : int{kPrintableDots});
   const int keep_height =
       static_cast<int>(std::min<int64_t>(int64_t{height} * by, RoomBelow(state)));
   if (keep_width == 0 || keep_height == 0) return;  // nothing of it can land on the paper
@@ -721,6 +803,7 @@ void Renderer::Impl::Graphics(const Command& command, const PrinterState& state)
 
 void Renderer::Impl::Barcode(const Command& command, const PrinterState& state) {
   if (command.params.empty()) return;
+  if (RoomBelow(state) == 0) return;  // the page is full; its end is reported
   LinearSymbol symbol;
   std::string error;
   if (!DrawLinearBarcode(command.params[0], command.data, state.barcode, &symbol, &error)) {
@@ -767,6 +850,12 @@ int Renderer::Impl::Hri(const std::string& text, int font, int left, int span,
 }
 
 void Renderer::Impl::Symbol(const Command& command, const PrinterState& state) {
+  // A print (fn 81) on a full page would draw a symbol nothing of which lands.
+  constexpr uint8_t kPrintFunction = 81;
+  if (command.data.size() >= 2 && static_cast<uint8_t>(command.data[1]) == kPrintFunction &&
+      RoomBelow(state) == 0) {
+    return;
+  }
   Bitmap bitmap;
   std::string error;
   if (!symbols.Apply(command, &bitmap, &error)) {
@@ -839,14 +928,14 @@ void Renderer::Impl::DefineNvImages(const Command& command) {
         }
       }
     }
-    nv_images.push_back(std::move(image));
+    nv_images.push_back({std::move(image), x * 8});
     if (size > data.size() - at) break;
     at += size;
   }
 }
 
 void Renderer::Impl::PrintStoredImage(const Block* image, int mode, const PrinterState& state,
-                                      const char* what) {
+                                      const char* what, int defined_width) {
   if (image == nullptr) {
     Error(std::string(what) + ": no such image stored; nothing printed");
     return;
@@ -867,7 +956,7 @@ void Renderer::Impl::PrintStoredImage(const Block* image, int mode, const Printe
       }
     }
   }
-  PlaceBlock(scaled, state, what, image->width * sx);
+  PlaceBlock(scaled, state, what, defined_width * sx);
 }
 
 void Renderer::Impl::DefineUserChars(const Command& command, const PrinterState& state) {
@@ -993,15 +1082,25 @@ void Renderer::Impl::AdvanceUnits(int64_t units) {
 
 void Renderer::Impl::Dot(int x, int64_t y0, uint8_t colour) {
   if (flip) {
-    Mark(flip_x - x, flip_y - y0, colour);
-  } else {
-    Mark(x, y0, colour);
+    x = flip_x - x;
+    y0 = flip_y - y0;
   }
+  if (page_active || (x >= clip_left && x < clip_right)) Mark(x, y0, colour);
+}
+
+bool Renderer::Impl::Lands(int x, int64_t top, int w, int64_t h) const {
+  if (flip) {
+    x = flip_x - x - w + 1;
+    top = flip_y - top - h + 1;
+  }
+  const int64_t width = page_active ? LogicalPageWidth() : std::min(clip_right, kPaperWidth);
+  const int64_t left = page_active ? 0 : clip_left;
+  const int64_t height = page_active ? LogicalPageHeight() : options.max_height;
+  return x < width && int64_t{x} + w > left && top < height && top + h > 0;
 }
 
 void Renderer::Impl::Mark(int x, int64_t y0, uint8_t colour) {
   if (!page_active) {
-    // The printable area only: a line never prints into the margins.
     paper.Set(x, y0, colour);
     return;
   }
