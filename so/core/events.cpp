@@ -29,7 +29,9 @@ void CPOSPrinter::EventThreadMain() {
     {
       std::lock_guard<std::mutex> guard(state_mutex_);
       if (events_.empty()) {
-        queue_not_empty_->Reset();
+        // Close sets stop_ under this lock before it opens the gates, so the
+        // gate shut here can never shut the stop out.
+        if (!stop_) queue_not_empty_->Reset();
         continue;
       }
       in_delivery_ = std::move(events_.front());
@@ -49,7 +51,7 @@ void CPOSPrinter::EventThreadMain() {
     }
     if (stop_) break;
     std::lock_guard<std::mutex> guard(state_mutex_);
-    if (events_.empty()) queue_not_empty_->Reset();
+    if (events_.empty() && !stop_) queue_not_empty_->Reset();
   }
   thread_ended_->Set();
 }

@@ -180,7 +180,12 @@ int32_t CPOSPrinter::Close() {
     open = state_ != OPOS_S_CLOSED;
   }
   if (open) {
-    stop_ = true;
+    {
+      // Under the lock the event thread shuts its queue gate with: once it
+      // sees the stop, it leaves the gate open.
+      std::lock_guard<std::mutex> guard(state_mutex_);
+      stop_ = true;
+    }
     if (queue_not_empty_) queue_not_empty_->Set();
     if (so_gate_) so_gate_->Set();
     if (co_gate_) co_gate_->Set();
