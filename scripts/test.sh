@@ -6,6 +6,7 @@
 #   QZ381_QUICK=1      only the release build with its tests and the OS-header check
 #   QZ381_JOBS=N       build and test jobs (default 2)
 #   QZ381_FUZZ_SECONDS run time of each fuzz target (default 30)
+#   QZ381_TEST_TIMEOUT seconds one test may take before it fails (default 600)
 #   QZ381_BUILD_DIR    name of the release build folder (default build); the
 #                      others get -asan, -tsan, -mingw and -fuzz appended
 set -euo pipefail
@@ -15,6 +16,8 @@ cd "$root"
 
 jobs="${QZ381_JOBS:-2}"
 fuzz_seconds="${QZ381_FUZZ_SECONDS:-30}"
+# A test that hangs fails after this many seconds instead of holding CI up.
+test_timeout="${QZ381_TEST_TIMEOUT:-600}"
 quick="${QZ381_QUICK:-0}"
 b="${QZ381_BUILD_DIR:-build}"
 export CTEST_OUTPUT_ON_FAILURE=1
@@ -60,7 +63,7 @@ build_and_test() {
   local dir="$1" build_rc=0
   shift
   configure_and_build "$dir" "$@" || build_rc=$?
-  ctest --test-dir "$dir" --output-on-failure -j "$jobs"
+  ctest --test-dir "$dir" --output-on-failure --timeout "$test_timeout" -j "$jobs"
   if ((build_rc != 0)); then
     echo "build in $dir failed (see the errors above)"
     return "$build_rc"
@@ -84,7 +87,7 @@ stage_tsan() {
   if setarch "$(uname -m)" -R true 2>/dev/null; then
     norandom=(setarch "$(uname -m)" -R)
   fi
-  "${norandom[@]}" ctest --test-dir "$b-tsan" --output-on-failure -j "$jobs" -L concurrency
+  "${norandom[@]}" ctest --test-dir "$b-tsan" --output-on-failure --timeout "$test_timeout" -j "$jobs" -L concurrency
   return "$build_rc"
 }
 
