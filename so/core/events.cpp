@@ -42,6 +42,7 @@ void CPOSPrinter::EventThreadMain() {
     if (!window_->Post(platform::kMsgCommand, kEventCommand, static_cast<intptr_t>(seq))) {
       platform::Trace("event thread: the event window is gone; record dropped");
       std::lock_guard<std::mutex> guard(state_mutex_);
+      if (in_delivery_) AnswerDroppedLocked(*in_delivery_);
       in_delivery_.reset();
     } else {
       // Waits for the window procedure, or for Close while the control object's
@@ -66,9 +67,16 @@ bool CPOSPrinter::OnEventWindowMessage(const platform::Message& m) {
     if (in_delivery_ && delivery_seq_ == static_cast<uint64_t>(m.lparam))
       record = std::move(in_delivery_);
   }
-  if (record) DeliverEvent(*record);
+  if (!record) return true;  // stale: its record is gone, and another may be waiting
+  DeliverEvent(*record);
   if (delivered_) delivered_->Set();
   return true;
+}
+
+void CPOSPrinter::AnswerDroppedLocked(const EventRecord& record) {
+  if (record.kind != kEventError) return;
+  error_response_ = OPOS_ER_CLEAR;
+  if (response_) response_->Set();
 }
 
 bool CPOSPrinter::StatusStillCurrent(int32_t code) {
@@ -125,10 +133,7 @@ void CPOSPrinter::DeliverEvent(EventRecord& r) {
       break;
     }
     case kEventError: {
-      {
-        std::lock_guard<std::mutex> guard(state_mutex_);
-        state_ = OPOS_S_ERROR;
-      }
+      SetState(OPOS_S_ERROR);
       LONG response = r.d;
       args[3].vt = VT_I4;
       args[3].lVal = r.a;
@@ -140,8 +145,9 @@ void CPOSPrinter::DeliverEvent(EventRecord& r) {
       args[0].plVal = &response;
       CallCo(dispid_error_, args, 4);
       {
+        // A Close called from the callback has the last word on the state.
         std::lock_guard<std::mutex> guard(state_mutex_);
-        state_ = OPOS_S_IDLE;
+        if (state_ != OPOS_S_CLOSED) state_ = OPOS_S_IDLE;
         r.d = response;
         error_response_ = response;
       }

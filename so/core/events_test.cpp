@@ -15,6 +15,8 @@ namespace {
 using so::EventRecord;
 using Log = std::vector<std::string>;
 
+constexpr int32_t kReceipt = 2;
+
 // Long enough for a wrongly released record to show up.
 constexpr uint32_t kQuietMs = 60;
 
@@ -154,6 +156,40 @@ TEST_F(SoTest, RecordsQueuedAtReleaseAreDropped) {
   p->PostEvent(EventRecord::OutputComplete(2));
   ASSERT_TRUE(PumpUntil([&] { return co_.Count() == 1; }));
   EXPECT_EQ(co_.Log(), (Log{"OutputComplete 2"}));
+}
+
+TEST_F(SoTest, AnErrorDroppedAtReleaseLeavesTheOutputQueueWorking) {
+  constexpr int32_t kAsyncMode = 8001;
+  // A network printer: jobs complete when written, with no status to confirm.
+  SetDeviceValue("Port", platform::RegValue::Text("com1"));
+  SetDeviceValue("TcpIp", platform::RegValue::Text("192.168.7.31"));
+  so::CPOSPrinter* p = Enabled();
+  p->SetPropertyNumber(kAsyncMode, 1);
+  p->COFreezeEvents(1);
+  fake_.ShortWrites(0, 10);  // the job fails: its error waits behind the gate
+  ASSERT_EQ(p->PrintNormal(kReceipt, "lost\n"), 0);
+  ASSERT_TRUE(PumpUntil([&] { return p->QueuedEventsForTest() == 1; }, 5000));
+  ASSERT_EQ(p->ReleaseDevice(), 0);  // drops the error nobody answered
+  fake_.ShortWrites(0, 0);
+  p->COFreezeEvents(0);
+
+  ASSERT_EQ(p->ClaimDevice(1000), 0);
+  p->SetPropertyNumber(3, 1);
+  p->SetPropertyNumber(kAsyncMode, 1);
+  ASSERT_EQ(p->PrintNormal(kReceipt, "printed\n"), 0);
+  ASSERT_TRUE(PumpUntil([&] { return co_.Count() >= 1; }, 5000)) << "the output thread hangs";
+  EXPECT_EQ(co_.Log(), (Log{"OutputComplete 2"}));
+}
+
+TEST_F(SoTest, CloseFromTheErrorCallbackLeavesTheServiceClosed) {
+  constexpr int32_t kState = 9;
+  so::CPOSPrinter* p = Enabled();
+  co_.during_call = [&] { p->Close(); };
+  p->PostEvent(EventRecord::Error(111, 0, 1, 11));
+  ASSERT_TRUE(PumpUntil([&] { return co_.Count() == 1; }));
+  co_.during_call = nullptr;
+  EXPECT_EQ(p->GetPropertyNumber(kState), 1);
+  EXPECT_EQ(p->OpenService("POSPrinter", kDevice, &co_), 0);
 }
 
 TEST_F(SoTest, CloseReturnsWhileTheOpeningThreadIsNotPumping) {

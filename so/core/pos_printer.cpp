@@ -274,6 +274,7 @@ int32_t CPOSPrinter::ReleaseDevice() {
   {
     std::lock_guard<std::mutex> guard(state_mutex_);
     if (queue_not_empty_) queue_not_empty_->Reset();
+    for (const auto& record : events_) AnswerDroppedLocked(*record);
     events_.clear();
   }
   if (PortChannel* channel = FindChannel(port_handle_)) {

@@ -139,6 +139,11 @@ class CPOSPrinter final : public IDispatch, private output::OutputDevice {
   // Test seam: the cover status last reported, which decides whether a queued
   // cover event is still current when its turn comes.
   void SetLastCoverStatusForTest(int32_t code) { last_cover_ = code; }
+  // Test seam: records waiting for delivery.
+  size_t QueuedEventsForTest() {
+    std::lock_guard<std::mutex> guard(state_mutex_);
+    return events_.size();
+  }
 
   // Test seams of the output queue (confirmation limit, pause before a retry).
   output::OutputQueue& output_queue() { return *queue_; }
@@ -208,6 +213,9 @@ class CPOSPrinter final : public IDispatch, private output::OutputDevice {
   bool WaitErrorResponse(platform::Event& stop, int32_t* response) override;
   bool OnEventWindowMessage(const platform::Message& message);
   void DeliverEvent(EventRecord& record);
+  // A record dropped without delivery (state_mutex_ held): an error is
+  // answered "clear", as nobody else will answer the output thread that waits.
+  void AnswerDroppedLocked(const EventRecord& record);
   bool StatusStillCurrent(int32_t code);
   void CallCo(DISPID id, VARIANT* args, UINT count);
   int32_t Fail(int32_t code, int32_t extended = 0);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <mutex>
 #include <set>
 #include <string>
@@ -69,8 +70,11 @@ class RecordingCo final : public IDispatch {
       if (v.vt == (VT_I4 | VT_BYREF)) call.args.push_back(*v.plVal);
     }
     if (id == kError) *p->rgvarg[0].plVal = error_response;
-    std::lock_guard<std::mutex> guard(mutex);
-    calls.push_back(call);
+    {
+      std::lock_guard<std::mutex> guard(mutex);
+      calls.push_back(call);
+    }
+    if (during_call) during_call();
     return S_OK;
   }
 
@@ -94,6 +98,7 @@ class RecordingCo final : public IDispatch {
   int refs = 0;
   int32_t error_response = 0;
   so::CPOSPrinter* probe = nullptr;
+  std::function<void()> during_call;  // runs inside every callback
   std::mutex mutex;
   std::vector<Call> calls;
 
