@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 #include "tools/sim/render/render.h"
 
@@ -102,6 +103,17 @@ std::string Simulator::Open() {
   if (!options_.raw_path.empty()) {
     raw_file_ = std::fopen(options_.raw_path.c_str(), "wb");
     if (raw_file_ == nullptr) return Errno(("raw file " + options_.raw_path).c_str());
+  }
+  if (!options_.render_path.empty()) {
+    // Made here, so that a path that cannot hold the pages fails at start and
+    // not at the first cut.
+    std::error_code ec;
+    std::filesystem::create_directories(options_.render_path, ec);
+    std::error_code probe;
+    if (!std::filesystem::is_directory(options_.render_path, probe)) {
+      return "render directory " + options_.render_path + ": " +
+             (ec ? ec.message() : std::string("not a directory"));
+    }
   }
 
   if (!options_.port_name.empty()) {

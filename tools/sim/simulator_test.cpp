@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <sstream>
 #include <thread>
@@ -273,9 +274,16 @@ TEST_F(SimulatorTest, RendersOnePagePerCut) {
   const std::filesystem::path dir =
       std::filesystem::path(::testing::TempDir()) / ("sim-render-" + std::to_string(getpid()));
   std::filesystem::remove_all(dir);
-  std::filesystem::create_directories(dir);
+  // A file where the pages should go fails the start; a missing folder is made.
+  std::ofstream(dir.string()) << "in the way";
+  SimulatorOptions blocked;
+  blocked.render_path = dir.string();
+  std::string refused;
+  EXPECT_FALSE(Simulator::Start(std::move(blocked), &refused));
+  EXPECT_NE(refused.find("render directory " + dir.string()), std::string::npos) << refused;
+  std::filesystem::remove(dir);
   SimulatorOptions options;
-  options.render_path = dir.string();
+  options.render_path = (dir / "pages").string();
   options.two_colour = true;
   std::string error;
   auto sim = Simulator::Start(std::move(options), &error);
@@ -288,9 +296,10 @@ TEST_F(SimulatorTest, RendersOnePagePerCut) {
       sim->WaitForJournalLine("RENDER GS /: no such image stored; nothing printed", kReply));
   sim->Stop();
   render::Image first, second;
-  ASSERT_TRUE(render::ReadPng((dir / "receipt-001.png").string(), &first, &error)) << error;
-  ASSERT_TRUE(render::ReadPng((dir / "receipt-002.png").string(), &second, &error)) << error;
-  EXPECT_FALSE(std::filesystem::exists(dir / "receipt-003.png"));
+  const std::filesystem::path pages = dir / "pages";
+  ASSERT_TRUE(render::ReadPng((pages / "receipt-001.png").string(), &first, &error)) << error;
+  ASSERT_TRUE(render::ReadPng((pages / "receipt-002.png").string(), &second, &error)) << error;
+  EXPECT_FALSE(std::filesystem::exists(pages / "receipt-003.png"));
   // The first page ends with the cut mark, the second has only its line.
   EXPECT_EQ(first.height, kDefaultLineDots + 2 * render::kCutGap + 1);
   EXPECT_TRUE(first.Ink(0, kDefaultLineDots + render::kCutGap));
