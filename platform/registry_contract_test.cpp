@@ -4,6 +4,7 @@
 #include <atomic>
 #include <filesystem>
 #include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -23,10 +24,12 @@ struct Backend {
 class RegistryContractTest : public testing::TestWithParam<Backend> {
  protected:
   void SetUp() override {
+    // Unique across processes: ctest runs each case in a process of its own,
+    // several at once, and a shared folder would be removed under another case.
+    static const unsigned run = std::random_device{}();
     static std::atomic<int> counter{0};
     dir_ = std::filesystem::temp_directory_path() /
-           ("qz381-contract-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-            "-" + std::to_string(counter++));
+           ("qz381-contract-" + std::to_string(run) + "-" + std::to_string(counter++));
     std::filesystem::remove_all(dir_);
     reg_ = GetParam().open(dir_.string());
   }
