@@ -22,7 +22,7 @@ foreach(module QZ381PrinterSO Vexlink com usb)
   endif()
 endforeach()
 
-foreach(program qz381 qz381-sim qz381-install)
+foreach(program qz381 qz381-sim qz381-install qz381-setup QZ381Setup)
   if(TARGET ${program})
     set_target_properties(${program} PROPERTIES INSTALL_RPATH "$ORIGIN/../${QZ381_INSTALL_LIBDIR}")
     install(TARGETS ${program} RUNTIME DESTINATION bin)

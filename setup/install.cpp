@@ -12,6 +12,7 @@
 #include "platform/dynlib.h"
 #include "platform/files.h"
 #include "platform/profile.h"
+#include "setup/model_entry.h"
 
 #ifndef QZ381_MODULE_SUFFIX
 #if defined(_WIN32)
@@ -174,37 +175,17 @@ Status CreateDevice(platform::Registry& reg, const std::string& install_dir,
   }
   if (port.empty()) return Status::Fail(Outcome::kInvalidArgument, "the device needs a port");
 
-  IniFile setup_file, model_file;
+  IniFile setup_file;
   Status status = LoadIni(Join(install_dir, kSetupFile), &setup_file);
-  if (status.ok()) status = LoadIni(Join(install_dir, kModelFile), &model_file);
   if (!status.ok()) return status;
 
   const std::vector<std::string> models = ModelNames(setup_file);
   if (models.empty()) {
     return Status::Fail(Outcome::kMalformed, Join(install_dir, kSetupFile) + " lists no model");
   }
-  const std::string& model = models.front();
-
-  // Everything is read before anything is written: a broken file leaves no
-  // half-made device behind.
-  std::string required[5];
-  const char* required_keys[5] = {"DeviceDesc", "SOName", "Description", "Vid", "Pid"};
-  for (int i = 0; i < 5; ++i) {
-    required[i] = model_file.GetString(model, required_keys[i], "");
-    if (required[i].empty()) {
-      return Status::Fail(Outcome::kMalformed, Join(install_dir, kModelFile) + ": model [" + model +
-                                                   "] has no " + required_keys[i]);
-    }
-  }
-  const auto& [device_desc, so_name, description, vid, pid] = required;
-  const auto type = static_cast<uint32_t>(model_file.GetInt(model, "TYPE", 4));
-  const auto port_type = static_cast<uint32_t>(model_file.GetInt(model, "PORT", 4));
-  const auto model_code = static_cast<uint32_t>(model_file.GetInt(model, "MODELCODE", 4));
-  const std::string version = setup_file.GetString("Description", "Version", "");
-  if (version.empty()) {
-    return Status::Fail(Outcome::kMalformed,
-                        Join(install_dir, kSetupFile) + ": [Description] has no Version");
-  }
+  setup::ModelEntry entry;
+  status = ReadModelEntry(install_dir, models.front(), &entry);
+  if (!status.ok()) return status;
 
   if (force) {
     reg.DeleteKey(Hive::kLocalMachine, DeviceKey(name));  // kNotFound is fine
@@ -213,39 +194,13 @@ Status CreateDevice(platform::Registry& reg, const std::string& install_dir,
     if (!status.ok()) return status;
   }
 
-  const std::pair<const char*, RegValue> values[] = {
-      {"", RegValue::Text(so_name)},
-      {"Description", RegValue::Text(description)},
-      {"DeviceName", RegValue::Text(model)},
-      {"DeviceDesc", RegValue::Text(device_desc)},
-      {"Version", RegValue::Text(version)},
-      {"DeviceClass", RegValue::Text("POSPrinter")},
-      // The device is reachable by its own name as logical device name, so the
-      // alias below is recorded here too; removing the device then removes it.
-      {"LDN", RegValue::Text(name)},
-      {"Port", RegValue::Text(port)},
-      {"BaudRate", RegValue::Text("9600")},
-      {"BitLength", RegValue::Text("8")},
-      {"HandShake", RegValue::Text("CTS/RTS")},
-      {"InputBuf", RegValue::Text("8192")},
-      {"OutputBuf", RegValue::Text("8192")},
-      {"InputSleep", RegValue::Text("0")},
-      {"Out_Interval", RegValue::Text("0")},
-      {"Parity", RegValue::Text("0")},
-      {"Stop", RegValue::Text("0")},
-      {"Timeout", RegValue::Text("1000")},
-      {"Model", RegValue::Dword(model_code)},
-      {"comp", RegValue::Text("Vorna Technologies")},
-      {"Vid", RegValue::Text(vid)},
-      {"Pid", RegValue::Text(pid)},
-      {"UsbDeviceName", RegValue::Text("")},
-      {"UsbCount", RegValue::Dword(0)},
-      {"TcpIp", RegValue::Text("0.0.0.0")},
-      {"TcpPort", RegValue::Dword(0)},
-      {"inf", RegValue::Text(Join(install_dir, model + ".inf"))},
-      {"type", RegValue::Dword(type)},
-      {"Porttype", RegValue::Dword(port_type)},
-  };
+  auto values = NewDeviceValues(entry, install_dir);
+  for (auto& [value_name, value] : values) {
+    // The device is reachable by its own name as logical device name, so the
+    // alias below is recorded here too; removing the device then removes it.
+    if (value_name == "LDN") value = RegValue::Text(name);
+    if (value_name == "Port") value = RegValue::Text(port);
+  }
   const std::string key = DeviceKey(name);
   for (const auto& [value_name, value] : values) {
     status = reg.SetValue(Hive::kLocalMachine, key, value_name, value);
