@@ -16,6 +16,9 @@ using opos::OPOS_SUCCESS;
 constexpr int32_t kUpcA = 101, kUpcE = 102, kEan8 = 103, kEan13 = 104, kItf = 106, kCodabar = 107,
                   kCode39 = 108, kCode93 = 109, kCode128 = 110, kPdf417 = 201, kMaxiCode = 202,
                   kQrCode = 501;
+// Later UnifiedPOS releases name the QR code PTR_BCS_QRCODE; applications
+// written against them ask for it by that number.
+constexpr int32_t kQrCodeNamed = 204;
 
 constexpr double kDotsPerMm = 7.092198581560284;  // 0.141 mm a dot
 
@@ -183,6 +186,7 @@ int32_t EncodeBarcode(const BarcodeRequest& request, std::string* out) {
       *out = std::move(bytes);
       return OPOS_SUCCESS;
     case kQrCode:
+    case kQrCodeNamed:
       if (data.size() > 0xFFFF - 3) return OPOS_E_ILLEGAL;
       bytes += std::string("\x1D\x28\x6B\x04\x00\x31\x41\x32\x00", 9);  // model 2
       bytes += std::string("\x1D\x28\x6B\x03\x00\x31\x43\x03", 8);      // module size 3

@@ -55,6 +55,9 @@ TEST(Barcode, CommandStrings) {
       {"QR code for PTR_BCS_OTHER", Request(501, "hi"),
        Hex("00 00 1B 61 00 1D 48 00 1D 66 00 1D 28 6B 04 00 31 41 32 00"
            " 1D 28 6B 03 00 31 43 03 1D 28 6B 05 00 31 50 30 'hi' 1D 28 6B 03 00 31 51 30")},
+      {"QR code for PTR_BCS_QRCODE, as for PTR_BCS_OTHER", Request(204, "hi"),
+       Hex("00 00 1B 61 00 1D 48 00 1D 66 00 1D 28 6B 04 00 31 41 32 00"
+           " 1D 28 6B 03 00 31 43 03 1D 28 6B 05 00 31 50 30 'hi' 1D 28 6B 03 00 31 51 30")},
       // Refused.
       {"UPC-A with ten digits", Request(101, "0123456789"), ""},
       {"UPC-A with a letter", Request(101, "0123456789A"), ""},
