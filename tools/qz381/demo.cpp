@@ -66,21 +66,17 @@ bool WriteLogo(const std::string& path) {
   return platform::WriteFileAtomically(path, file).ok();
 }
 
-bool CopyModules(const std::string& from, const std::string& to, std::ostream& err) {
+bool CopyModules(const std::vector<std::string>& modules, const std::string& to,
+                 std::ostream& err) {
   std::error_code ec;
   fs::create_directories(to, ec);
-  for (const auto& entry : fs::directory_iterator(from, ec)) {
-    if (!entry.is_regular_file()) continue;
-    fs::copy_file(entry.path(), fs::path(to) / entry.path().filename(),
+  for (const std::string& module : modules) {
+    fs::copy_file(module, fs::path(to) / fs::path(module).filename(),
                   fs::copy_options::overwrite_existing, ec);
     if (ec) {
-      err << "qz381 demo: cannot copy " << entry.path() << ": " << ec.message() << "\n";
+      err << "qz381 demo: cannot copy " << module << ": " << ec.message() << "\n";
       return false;
     }
-  }
-  if (ec) {
-    err << "qz381 demo: cannot read " << from << ": " << ec.message() << "\n";
-    return false;
   }
   return true;
 }
@@ -123,7 +119,7 @@ bool PrintCodes(co::PosPrinter& printer, std::ostream& out, std::ostream& err) {
 
 }  // namespace
 
-int RunDemo(const std::string& out_dir, const DemoSources& sources, std::ostream& out,
+int RunDemo(const std::string& out_dir, const Installation& sources, std::ostream& out,
             std::ostream& err) {
   std::error_code ec;
   const fs::path dir = fs::absolute(out_dir, ec);
@@ -139,7 +135,7 @@ int RunDemo(const std::string& out_dir, const DemoSources& sources, std::ostream
   platform::Registry& reg = platform::DefaultRegistry();
 
   const setup::InstallLayout layout = setup::LayoutFor(dir.string());
-  if (!CopyModules(sources.module_dir, layout.module_dir, err)) return 1;
+  if (!CopyModules(sources.modules, layout.module_dir, err)) return 1;
   setup::InstallOptions install;
   install.prefix = dir.string();
   install.files_dir = sources.files_dir;

@@ -7,18 +7,15 @@
 #include <iosfwd>
 #include <string>
 
+#include "tools/qz381/locate.h"
+
 namespace qz381::tool {
 
-// The folder that holds the installed modules and installation files beside
-// this program: <prefix>/lib/qz381 and <prefix>/share/qz381/install.
-struct DemoSources {
-  std::string module_dir;
-  std::string files_dir;
-};
-
-// Answers 0 when the receipt printed (every call succeeded and the cut reached
-// the printer), 1 otherwise; progress goes to `out`, problems to `err`.
-int RunDemo(const std::string& out_dir, const DemoSources& sources, std::ostream& out,
+// The modules and installation files come from `sources` (an installation or
+// a build tree). Answers 0 when the receipt printed (every call succeeded and
+// the cut reached the printer), 1 otherwise; progress goes to `out`, problems
+// to `err`.
+int RunDemo(const std::string& out_dir, const Installation& sources, std::ostream& out,
             std::ostream& err);
 
 }  // namespace qz381::tool

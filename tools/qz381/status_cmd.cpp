@@ -1,0 +1,81 @@
+#include "tools/qz381/status_cmd.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <ctime>
+#include <mutex>
+
+#include "common/opos.h"
+#include "tools/qz381/session.h"
+
+namespace qz381::tool {
+
+namespace {
+
+using namespace opos;
+
+std::string Now() {
+  const std::time_t t = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&t, &local);
+  char text[16];
+  std::strftime(text, sizeof text, "%H:%M:%S", &local);
+  return text;
+}
+
+class StatusLines : public co::EventListener {
+ public:
+  explicit StatusLines(const std::function<void(const std::string&)>& line) : line_(line) {}
+  void OnStatusUpdate(int32_t data) override { line_(Now() + " " + StatusInWords(data)); }
+
+ private:
+  const std::function<void(const std::string&)>& line_;
+};
+
+}  // namespace
+
+int RunStatus(const StatusWatch& watch, std::string* error) {
+  platform::Registry& reg = platform::DefaultRegistry();
+  std::string device;
+  if (!ChooseDevice(reg, watch.device, &device, error)) return 1;
+  co::PosPrinter printer(reg);
+  StatusLines lines(watch.line);
+  printer.AddListener(&lines);
+  struct Detach {
+    co::PosPrinter& printer;
+    co::EventListener* listener;
+    ~Detach() {
+      printer.Close();
+      printer.RemoveListener(listener);
+    }
+  } detach{printer, &lines};
+
+  // Power reporting can only be asked for before enabling.
+  const bool open = OpenClaimEnable(printer, device, error, [&] {
+    int32_t rc = 0;
+    printer.SetNumber("PowerNotify", 1, &rc);
+  });
+  if (!open) return 1;
+  if (watch.once) {
+    int32_t cover = 0, empty = 0, near_end = 0, power = 0;
+    printer.GetNumber("CoverOpen", &cover);
+    printer.GetNumber("RecEmpty", &empty);
+    printer.GetNumber("RecNearEnd", &near_end);
+    printer.GetNumber("PowerState", &power);
+    watch.line(device + ": " + (cover ? "cover open" : "cover closed") + ", " +
+               (empty      ? "paper out"
+                : near_end ? "paper near end"
+                           : "paper ok") +
+               ", " + StatusInWords(power));
+  } else {
+    watch.line(Now() + " watching " + device + " (Ctrl-C ends)");
+    std::mutex mutex;
+    std::condition_variable never;
+    std::unique_lock<std::mutex> lock(mutex);
+    while (!watch.stop()) never.wait_for(lock, std::chrono::milliseconds(100));
+  }
+  printer.ReleaseDevice();
+  return 0;
+}
+
+}  // namespace qz381::tool

@@ -1,0 +1,65 @@
+#include "tools/qz381/translate_cmd.h"
+
+#include "platform/profile.h"
+#include "so/output/code_table.h"
+#include "so/output/translate.h"
+#include "so/output/units.h"
+
+namespace qz381::tool {
+
+using platform::Outcome;
+using platform::Status;
+
+Status FreshDeviceSettings(const std::string& profile, std::string_view model, int32_t type,
+                           output::SharedOutputState* shared, output::DeviceSettings* device) {
+  if (type < 1 || type > 3)
+    return Status::Fail(Outcome::kInvalidArgument, "printer type " + std::to_string(type));
+  platform::IniFile ini;
+  Status st = platform::IniFile::Load(profile, &ini);
+  if (!st.ok()) return st;
+  auto number = [&](const char* section, const char* key) { return ini.GetInt(section, key, 0); };
+  const char* P = "POSPRINTER";
+
+  std::string why;
+  const std::optional<output::UnitTables> units =
+      output::DeriveUnitTables(number("DETAIL", "DPIHIGH"), number("DETAIL", "DPIWIDTH"), &why);
+  if (!units) return Status::Fail(Outcome::kMalformed, profile + ": " + why);
+
+  *device = output::DeviceSettings{};
+  device->shared = shared;
+  shared->SetUnits(*units);
+  device->Type = type;
+  device->CapRecColor = number(P, "CapRecColor");
+  device->CapRecPapercut = number(P, "CapRecPapercut");
+  device->CapRecRotate180 = number(P, "CapRecRotate180");
+  device->DIINTERNATIONAL = number("DIRECTIO", "DIINTERNATIONAL");
+  device->RecLinesToPaperCut = number(P, "RecLinesToPaperCut");
+  device->LinecharsNormal = number("DETAIL", "LinecharsNormal");
+  // An unsupported character set keeps the code table, as opening does.
+  output::SelectCodeTable(*device, number(P, "CharacterSet"), model);
+  device->line_spacing_dots =
+      output::MapUnits(number(P, "RecLineSpacing"), units->UnitsToVerticalDots, device->MapMode);
+  // RecLineChars picks the font: the normal one up to its width, else compressed.
+  const int32_t line_chars = std::max(10, number(P, "RecLineChars"));
+  device->RecLineChars = line_chars <= device->LinecharsNormal
+                             ? device->LinecharsNormal
+                             : number("DETAIL", "LinecharsCompressed");
+  if (device->RecLineChars == 0 || number(P, "RecLineWidth") == 0)
+    return Status::Fail(Outcome::kMalformed, profile + ": no RecLineChars or RecLineWidth");
+  output::SelectBaseFont(*device);
+  device->PendingSettings = output::kPendingAll;
+  return Status::Ok();
+}
+
+int32_t TranslateFirstPrint(output::DeviceSettings& device, std::string_view text,
+                            std::string* bytes) {
+  // PrintNormal translates when it is called and builds the prologue when the
+  // job goes out, so the translation is the one that takes the pending settings.
+  std::string body;
+  const int32_t rc = output::TranslatePrintData(device, text, body);
+  *bytes = output::BuildModePrologue(device);
+  bytes->append(body);
+  return rc;
+}
+
+}  // namespace qz381::tool
