@@ -2,9 +2,8 @@
 
 #include <charconv>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
-
-#include "platform/files.h"
 
 namespace qz381::tool {
 
@@ -76,11 +75,24 @@ bool ReadInput(const std::string& name, std::string* data, std::string* error) {
     *error = "cannot read " + name + ": it is a folder";
     return false;
   }
-  platform::Status st = platform::ReadWholeFile(name, data);
-  if (!st.ok()) {
-    *error = "cannot read " + name + ": " + st.ToString();
+  // Read in one piece into a string of the file's size: large inputs are
+  // neither copied as they grow nor read in small steps.
+  std::ifstream file(name, std::ios::binary);
+  const auto size = std::filesystem::file_size(name, ec);
+  if (!file || ec) {
+    *error = "cannot read " + name + ": " + (ec ? ec.message() : "cannot open it");
     return false;
   }
+  data->resize(static_cast<size_t>(size));
+  file.read(data->data(), static_cast<std::streamsize>(size));
+  if (static_cast<size_t>(file.gcount()) != size) {
+    *error = "cannot read " + name + ": it changed while being read";
+    return false;
+  }
+  // Whatever grew after the size was taken (a file still being written).
+  char buffer[1 << 16];
+  while (file.read(buffer, sizeof buffer) || file.gcount() > 0)
+    data->append(buffer, static_cast<size_t>(file.gcount()));
   return true;
 }
 

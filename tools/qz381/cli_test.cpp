@@ -98,15 +98,15 @@ TEST(CliTranslate, FirstPrintOfAFreshDevice) {
   output::SharedOutputState shared;
   output::DeviceSettings device;
   ASSERT_TRUE(FreshDeviceSettings(QZ381_SHIPPED_PROFILE, "QZ381", 2, &shared, &device).ok());
-  std::string bytes;
-  EXPECT_EQ(TranslateFirstPrint(device, "A\x1B|bCB\n", &bytes), 0);
-  EXPECT_EQ(Hex(bytes),
+  std::string prologue, body;
+  EXPECT_EQ(TranslateFirstPrint(device, "A\x1B|bCB\n", &prologue, &body), 0);
+  EXPECT_EQ(Hex(prologue + body),
             "1B 3D 01 1B 61 00 1B 21 00 "
             "1B 3D 01 1B 61 00 1B 74 00 1B 52 00 1B 7B 00 1B 21 00 1B 33 3C "
             "41 1B 21 08 42 0A 1B 3D 01 1B 61 00 1B 21 00 1D 42 00");
   // The second print of the same device has nothing pending.
-  EXPECT_EQ(TranslateFirstPrint(device, "A", &bytes), 0);
-  EXPECT_EQ(Hex(bytes),
+  EXPECT_EQ(TranslateFirstPrint(device, "A", &prologue, &body), 0);
+  EXPECT_EQ(Hex(prologue + body),
             "1B 3D 01 1B 61 00 1B 21 00 1B 3D 01 1B 61 00 1B 21 00 41 1B 3D 01 1B 61 00 1B 21 00 "
             "1D 42 00");
 

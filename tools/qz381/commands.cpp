@@ -225,23 +225,25 @@ int TranslateCommand(int argc, char** argv, const CommandContext& context) {
   device.trace = [&context](std::string_view line) {
     context.err << "qz381 translate: " << line << "\n";
   };
-  std::string text, bytes;
+  std::string text, prologue, body;
   const std::string input = args.Positional().empty() ? "-" : args.Positional()[0];
   if (!ReadInput(input, &text, &error)) {
     context.err << "qz381 translate: " << error << "\n";
     return 1;
   }
-  const int32_t rc = TranslateFirstPrint(device, text, &bytes);
+  // Escape sequences grow the text by about half; room for all of it up front
+  // spares copying a large output as it grows.
+  body.reserve(text.size() + text.size() / 2 + 64);
+  const int32_t rc = TranslateFirstPrint(device, text, &prologue, &body);
   text = std::string();  // a large input need not stay while the output is written
-  if (args.Has("--out")) {
-    const std::string out_path = *args.Value("--out");
-    std::ofstream file(out_path, std::ios::binary | std::ios::trunc);
-    if (!file || !file.write(bytes.data(), static_cast<std::streamsize>(bytes.size())).flush()) {
-      context.err << "qz381 translate: cannot write " << out_path << "\n";
-      return 1;
-    }
-  } else if (!context.out.write(bytes.data(), static_cast<std::streamsize>(bytes.size())).flush()) {
-    context.err << "qz381 translate: cannot write the output\n";
+  std::ofstream file;
+  if (args.Has("--out")) file.open(*args.Value("--out"), std::ios::binary | std::ios::trunc);
+  std::ostream& to = args.Has("--out") ? static_cast<std::ostream&>(file) : context.out;
+  to.write(prologue.data(), static_cast<std::streamsize>(prologue.size()));
+  to.write(body.data(), static_cast<std::streamsize>(body.size()));
+  if (!to.flush()) {
+    context.err << "qz381 translate: cannot write " << args.Value("--out").value_or("the output")
+                << "\n";
     return 1;
   }
   if (rc != output::kOposSuccess) {

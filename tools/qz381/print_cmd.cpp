@@ -61,16 +61,16 @@ class PrintListener : public co::EventListener {
   }
 
   void OnError(int32_t rc, int32_t rce, int32_t, int32_t* response) override {
-    err_ << "qz381 print: " << ResultInWords(rc, rce);
     if (IsPrinterFault(rc, rce)) {
-      err_ << "; waiting up to " << timeout_ << " s for it to be fixed\n";
+      Say("qz381 print: " + ResultInWords(rc, rce) + "; waiting up to " + std::to_string(timeout_) +
+          " s for it to be fixed\n");
       if (WaitUntilFixed(printer_, Clock::now() + std::chrono::seconds(timeout_))) {
         *response = OPOS_ER_RETRY;
         return;
       }
-      err_ << "qz381 print: not fixed in time; giving up\n";
+      Say("qz381 print: not fixed in time; giving up\n");
     } else {
-      err_ << "\n";
+      Say("qz381 print: " + ResultInWords(rc, rce) + "\n");
     }
     *response = OPOS_ER_CLEAR;
     std::lock_guard<std::mutex> lock(mutex_);
@@ -86,21 +86,29 @@ class PrintListener : public co::EventListener {
     while (!failed_ && last_complete_ < output_id) {
       if (total > 1 && completed_ != shown) {
         shown = completed_;
-        err_ << "\rprinting: " << shown << " of " << total << std::flush;
+        Say("\rprinting: " + std::to_string(shown) + " of " + std::to_string(total));
       }
       if (changed_.wait_until(lock, std::min(deadline, Clock::now() + std::chrono::seconds(1))) ==
               std::cv_status::timeout &&
           Clock::now() >= deadline)
         break;
     }
-    if (total > 1) err_ << "\rprinting: " << completed_ << " of " << total << "\n";
+    if (total > 1)
+      Say("\rprinting: " + std::to_string(completed_) + " of " + std::to_string(total) + "\n");
     return !failed_ && last_complete_ >= output_id;
   }
 
  private:
+  // Both threads report: the control object's (errors) and the waiting one.
+  void Say(const std::string& text) {
+    std::lock_guard<std::mutex> lock(say_mutex_);
+    err_ << text << std::flush;
+  }
+
   co::PosPrinter& printer_;
   std::ostream& err_;
   const int timeout_;
+  std::mutex say_mutex_;
   std::mutex mutex_;
   std::condition_variable changed_;
   int32_t last_complete_ = 0;

@@ -35,7 +35,13 @@ bool OpenClaimEnable(co::PosPrinter& printer, const std::string& device, std::st
   }
   rc = printer.ClaimDevice(2000);
   if (rc != OPOS_SUCCESS) {
-    *error = "cannot claim " + device + ": " + ResultInWords(rc, printer.ResultCodeExtended());
+    // Claiming opens the port: a refusal other than another owner or a
+    // time-out means the line is not there.
+    const bool line = rc != OPOS_E_CLAIMED && rc != OPOS_E_TIMEOUT;
+    *error = "cannot claim " + device + ": " +
+             (line ? "its port cannot be opened; is the printer connected and switched on? (" +
+                         std::to_string(rc) + ")"
+                   : ResultInWords(rc, printer.ResultCodeExtended()));
     return false;
   }
   if (before_enable) before_enable();

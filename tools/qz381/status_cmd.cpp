@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <ctime>
 #include <mutex>
+#include <thread>
 
 #include "common/opos.h"
 #include "tools/qz381/session.h"
@@ -39,7 +40,10 @@ int RunStatus(const StatusWatch& watch, std::string* error) {
   std::string device;
   if (!ChooseDevice(reg, watch.device, &device, error)) return 1;
   co::PosPrinter printer(reg);
-  StatusLines lines(watch.line);
+  // --once says the state as it stands, not the events that led to it.
+  const std::function<void(const std::string&)> events =
+      watch.once ? [](const std::string&) {} : watch.line;
+  StatusLines lines(events);
   printer.AddListener(&lines);
   struct Detach {
     co::PosPrinter& printer;
@@ -57,7 +61,13 @@ int RunStatus(const StatusWatch& watch, std::string* error) {
   });
   if (!open) return 1;
   if (watch.once) {
-    int32_t cover = 0, empty = 0, near_end = 0, power = 0;
+    // The printer's first status block follows enabling; the power state
+    // leaves "unknown" when it has been read.
+    int32_t cover = 0, empty = 0, near_end = 0, power = OPOS_PS_UNKNOWN;
+    for (int i = 0; i < 40 && power == OPOS_PS_UNKNOWN && !watch.stop(); ++i) {
+      printer.GetNumber("PowerState", &power);
+      if (power == OPOS_PS_UNKNOWN) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
     printer.GetNumber("CoverOpen", &cover);
     printer.GetNumber("RecEmpty", &empty);
     printer.GetNumber("RecNearEnd", &near_end);

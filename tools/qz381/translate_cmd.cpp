@@ -52,13 +52,11 @@ Status FreshDeviceSettings(const std::string& profile, std::string_view model, i
 }
 
 int32_t TranslateFirstPrint(output::DeviceSettings& device, std::string_view text,
-                            std::string* bytes) {
+                            std::string* prologue, std::string* body) {
   // PrintNormal translates when it is called and builds the prologue when the
   // job goes out, so the translation is the one that takes the pending settings.
-  std::string body;
-  const int32_t rc = output::TranslatePrintData(device, text, body);
-  *bytes = output::BuildModePrologue(device);
-  bytes->append(body);
+  const int32_t rc = output::TranslatePrintData(device, text, *body);
+  *prologue = output::BuildModePrologue(device);
   return rc;
 }
 

@@ -21,10 +21,11 @@ platform::Status FreshDeviceSettings(const std::string& profile, std::string_vie
                                      int32_t type, output::SharedOutputState* shared,
                                      output::DeviceSettings* device);
 
-// What PrintNormal sends for `text` on that device: the prologue built when the
-// job is sent, then the translated text (which took the pending settings).
-// Answers the translation's result code.
+// What PrintNormal sends for `text` on that device: `prologue`, built when the
+// job is sent, then `body`, the translated text (which took the pending
+// settings). Kept apart so that a large text is not copied once more; `body`
+// keeps the capacity it had. Answers the translation's result code.
 int32_t TranslateFirstPrint(output::DeviceSettings& device, std::string_view text,
-                            std::string* bytes);
+                            std::string* prologue, std::string* body);
 
 }  // namespace qz381::tool
