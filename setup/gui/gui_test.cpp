@@ -1,0 +1,361 @@
+// The setup utility's windows driven by Qt Test, on a registry file and
+// installation files made here.
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QtTest>
+#include <functional>
+
+#include "platform/registry.h"
+#include "setup/gui/dialogs.h"
+#include "setup/gui/skin_art.h"
+#include "setup/install.h"
+#include "setup/model_install.h"
+
+using namespace qz381;
+using namespace qz381::setup;
+using namespace qz381::setup::gui;
+
+namespace {
+
+class RecordingUi : public UserInterface {
+ public:
+  void ShowMessage(const std::string& text) override { messages << QString::fromStdString(text); }
+  bool Confirm(const std::string& text, const std::string& caption) override {
+    messages << QString::fromStdString(caption + ": " + text);
+    return confirm;
+  }
+  QStringList messages;
+  bool confirm = true;
+};
+
+// Runs `act` on the first modal window of type T to open (from inside its
+// exec), as a user in front of it would.
+template <typename T>
+void WhenModal(std::function<void(T*)> act) {
+  auto* timer = new QTimer;
+  timer->setInterval(5);
+  QObject::connect(timer, &QTimer::timeout, [timer, act] {
+    if (auto* window = dynamic_cast<T*>(QApplication::activeModalWidget())) {
+      timer->stop();
+      timer->deleteLater();
+      act(window);
+    }
+  });
+  timer->start();
+}
+
+void Key(QWidget* window, Qt::Key key) {
+  QWidget* focus = QApplication::focusWidget();
+  QTest::keyClick(focus && focus->window() == window ? focus : window, key);
+}
+
+QTreeWidgetItem* DeviceItem(CSetupMainDlg& window, const QString& name) {
+  for (int i = 0; i < window.class_item()->childCount(); ++i) {
+    if (window.class_item()->child(i)->text(0) == name) return window.class_item()->child(i);
+  }
+  return nullptr;
+}
+
+// A window as it looks on screen: what its shape cuts away is transparent.
+QImage Shot(QWidget* window) {
+  QImage image = window->grab().toImage().convertToFormat(QImage::Format_ARGB32);
+  if (!window->mask().isEmpty()) {
+    for (int y = 0; y < image.height(); ++y) {
+      for (int x = 0; x < image.width(); ++x) {
+        if (!window->mask().contains(QPoint(x, y))) image.setPixel(x, y, 0);
+      }
+    }
+  }
+  return image;
+}
+
+}  // namespace
+
+class GuiTest : public QObject {
+  Q_OBJECT
+
+ private:
+  QTemporaryDir dir_;
+  std::unique_ptr<platform::Registry> reg_;
+  RecordingUi ui_;
+  std::unique_ptr<SetupEnvironment> env_;
+
+  void Write(const QString& name, const QByteArray& text) {
+    QFile file(dir_.filePath(name));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(text);
+  }
+  QString DeviceText(const QString& device, const char* value) {
+    std::string text = "<missing>";
+    platform::ReadText(*reg_, platform::Hive::kLocalMachine,
+                       std::string(kClassKey) + "\\" + device.toStdString(), value, &text);
+    return QString::fromStdString(text);
+  }
+  QStringList Devices() {
+    std::vector<std::string> names;
+    reg_->EnumSubkeys(platform::Hive::kLocalMachine, kClassKey, &names);
+    QStringList list;
+    for (const auto& name : names) list << QString::fromStdString(name);
+    return list;
+  }
+
+ private slots:
+  void init() {
+    Write("setup.inf",
+          "[Description]\nVersionDescription=QZ381 OPOS Setup Ver 1.9.12\nVersion=1.9.12\n"
+          "COMRange=8\nLPTMRange=1\n[READPOSPRINTER]\nREADPrinter1=QZ381\n");
+    Write("posprn.inf",
+          "[QZ381]\nDeviceDesc=QZ381 Thermal Receipt Printer\n"
+          "SOName=VORNAQZ381.POSPrinter.ServiceObject.1.9\nDescription=QZ381 Service Object\n"
+          "Vid=3A81\nPid=0381\nTYPE=2\nPORT=4\nMODELCODE=381\n");
+    QFile::remove(dir_.filePath("registry.reg"));
+    reg_ = platform::OpenRegistryFile(dir_.filePath("registry.reg").toStdString());
+    reg_->SetValue(platform::Hive::kLocalMachine, kProductKey, "Installdir",
+                   platform::RegValue::Text(dir_.path().toStdString()));
+    ui_.messages.clear();
+    ui_.confirm = true;
+    env_ = std::make_unique<SetupEnvironment>(
+        SetupEnvironment{*reg_, ui_, [] { return std::vector<UsbEntry>(); },
+                         [] { return std::unique_ptr<ControlObject>(); }});
+  }
+
+  void mainWindowShowsTheDevicesAndTheCaption() {
+    for (const char* name : {"QZ381", "Other", "[Stop]", "QZ381_1"}) {
+      reg_->CreateKey(platform::Hive::kLocalMachine, std::string(kClassKey) + "\\" + name);
+    }
+    reg_->SetValue(platform::Hive::kLocalMachine, std::string(kClassKey) + "\\QZ381", "Port",
+                   platform::RegValue::Text("COM2"));
+    CSetupMainDlg window(*env_);
+    QCOMPARE(window.windowTitle(), QString("QZ381 OPOS Setup Ver 1.9.12"));
+    QCOMPARE(window.size(), QSize(452, 292));
+    QCOMPARE(window.class_item()->childCount(), 2);
+    QVERIFY(DeviceItem(window, "QZ381")->font(0).bold());
+    QVERIFY(!DeviceItem(window, "Other")->font(0).bold());
+    QVERIFY(!window.button('M')->isEnabled());
+    QVERIFY(!window.button('H')->isEnabled());
+
+    window.tree()->setCurrentItem(DeviceItem(window, "QZ381"));
+    QVERIFY(window.button('M')->isEnabled());
+    QVERIFY(window.description()->toPlainText().contains("Using Port : COM2"));
+    // An unknown model: described, but Modify and Check health go grey;
+    // Remove stays as it was.
+    window.tree()->setCurrentItem(DeviceItem(window, "Other"));
+    QVERIFY(!window.button('M')->isEnabled());
+    QVERIFY(window.button('R')->isEnabled());
+    QVERIFY(window.description()->toPlainText().contains("Using Port : \n"));
+    window.tree()->setCurrentItem(window.class_item());
+    QVERIFY(window.button('R')->isEnabled());
+  }
+
+  void keysAddModifyAndRemoveADevice() {
+    CSetupMainDlg window(*env_);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    window.activateWindow();
+
+    // P: one model, so it is installed at once and the settings open on it.
+    WhenModal<CDeviceSettingsDlg>([](CDeviceSettingsDlg* dialog) {
+      QCOMPARE(dialog->port()->count(), 8);
+      dialog->port()->setCurrentIndex(2);
+      emit dialog->port()->activated(2);
+      dialog->ldn()->setFocus();
+      QTest::keyClicks(dialog->ldn(), "PRN1");
+      QTest::keyClick(dialog->ldn(), Qt::Key_Return);
+    });
+    Key(&window, Qt::Key_P);
+    QCOMPARE(ui_.messages, QStringList{"Installed Success!"});
+    QCOMPARE(Devices(), QStringList{"QZ381"});
+    QCOMPARE(DeviceText("QZ381", "Port"), QString("COM3"));
+    QCOMPARE(DeviceText("QZ381", "LDN"), QString("PRN1"));
+    QVERIFY(DeviceItem(window, "QZ381") != nullptr);
+
+    // M on the selected device: a parity change, then OK.
+    window.tree()->setCurrentItem(DeviceItem(window, "QZ381"));
+    WhenModal<CDeviceSettingsDlg>([](CDeviceSettingsDlg* dialog) {
+      QCOMPARE(dialog->model().mode(), SettingsMode::kModify);
+      QCOMPARE(dialog->port()->currentText(), QString("COM3"));
+      dialog->parity()->setCurrentIndex(1);
+      QTest::mouseClick(dialog->ok_button(), Qt::LeftButton);
+    });
+    Key(&window, Qt::Key_M);
+    QCOMPARE(DeviceText("QZ381", "Parity"), QString("2"));
+
+    // P again, then Escape: the new device goes again.
+    WhenModal<CDeviceSettingsDlg>(
+        [](CDeviceSettingsDlg* dialog) { QTest::keyClick(dialog, Qt::Key_Escape); });
+    window.tree()->setFocus();
+    Key(&window, Qt::Key_P);
+    QCOMPARE(Devices(), QStringList{"QZ381"});
+
+    // R asks, and removes the device with its alias.
+    window.tree()->setCurrentItem(DeviceItem(window, "QZ381"));
+    ui_.messages.clear();
+    Key(&window, Qt::Key_R);
+    QCOMPARE(ui_.messages, QStringList{"Remove Device: Are you sure you want to delete all "
+                                       "setting information about QZ381"});
+    QCOMPARE(Devices(), QStringList{});
+    std::string alias;
+    QVERIFY(
+        !platform::ReadText(*reg_, platform::Hive::kLocalMachine, kClassKey, "PRN1", &alias).ok());
+    QCOMPARE(window.class_item()->childCount(), 0);
+  }
+
+  void settingsDialogFollowsTheInterfaceAndRefusesAZeroBuffer() {
+    std::string name;
+    QVERIFY(InstallModel(*reg_, "QZ381", &name).ok());
+    CDeviceSettingsDlg dialog(*env_, name, SettingsMode::kModify);
+    QVERIFY(dialog.Opened());
+    QVERIFY(dialog.interface_button(Interface::kParallel)->isHidden());
+    QVERIFY(dialog.baud()->isEnabled());
+    QTest::mouseClick(dialog.interface_button(Interface::kUsb), Qt::LeftButton);
+    QCOMPARE(ui_.messages, QStringList{"Not Connect USB Device and Power off!"});
+    QVERIFY(dialog.interface_button(Interface::kSerial)->isChecked());
+    QCOMPARE(dialog.output_buffer()->text(), QString("4096"));
+
+    ui_.messages.clear();
+    dialog.output_buffer()->setText("0");
+    QTest::mouseClick(dialog.ok_button(), Qt::LeftButton);
+    QCOMPARE(ui_.messages, QStringList{"Output Buffer Value Error!"});
+    QCOMPARE(DeviceText(QString::fromStdString(name), "OutputBuf"), QString("8192"));
+  }
+
+  void portRangeRefusesOutOfRangeAndKeepsFocus() {
+    Write("setup.inf", "[Description]\nVersion=1\n");
+    CPortRangeDlg dialog(*env_);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowActive(&dialog));
+    QCOMPARE(dialog.serial()->text(), QString("4"));  // no keys: the defaults
+    QCOMPARE(dialog.parallel()->text(), QString("2"));
+    dialog.serial()->setText("51");
+    dialog.parallel()->setFocus();
+    QTest::keyClick(&dialog, Qt::Key_Return);
+    QCOMPARE(ui_.messages, QStringList{"Serial ports Range must be a whole number from 1 to 50."});
+    QVERIFY(dialog.serial()->hasFocus());
+    QVERIFY(dialog.isVisible());
+    QVERIFY(!QFile(dir_.filePath("setup.inf")).readAll().contains("COMRange=51"));
+
+    dialog.serial()->setText("50");
+    QTest::keyClick(dialog.serial(), Qt::Key_Up);
+    QCOMPARE(dialog.serial()->text(), QString("1"));
+    dialog.Default();
+    dialog.accept();
+    QCOMPARE(ReadPortRanges(*reg_).com, 4);
+    QCOMPARE(ReadPortRanges(*reg_).lpt, 1);
+  }
+
+  void messageBoxesCarryTheExactTexts() {
+    MessageBoxUi boxes;
+    WhenModal<QMessageBox>([](QMessageBox* box) {
+      QCOMPARE(box->text(), QString("Installed Success!"));
+      box->accept();
+    });
+    boxes.ShowMessage("Installed Success!");
+    WhenModal<QMessageBox>([](QMessageBox* box) {
+      QCOMPARE(box->windowTitle(), QString("Remove Device"));
+      box->button(QMessageBox::Cancel)->click();
+    });
+    QVERIFY(!boxes.Confirm("Are you sure?", "Remove Device"));
+  }
+
+  void skinnedButtonFollowsTheMouse() {
+    QWidget host;
+    host.resize(300, 100);
+    CSkinButton button("Add Printer (P)", &host);
+    SkinButton(&button);
+    QCOMPARE(button.size(), QSize(142, 22));
+    host.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&host));
+    const QPoint centre = button.rect().center();
+    QTest::mouseMove(&button, centre);
+    QTRY_VERIFY(button.hovering());
+    QTest::mousePress(&button, Qt::LeftButton, {}, centre);
+    QVERIFY(button.isDown());
+    QVERIFY(!button.hovering());
+    button.repaint();
+    QCOMPARE(button.shown(), 'P');
+    // Held and dragged off, it looks released; back on, pressed again.
+    QTest::mouseMove(&button, QPoint(200, 60));
+    QVERIFY(!button.isDown());
+    QTest::mouseMove(&button, centre);
+    QVERIFY(button.isDown());
+    QTest::mouseRelease(&button, Qt::LeftButton, {}, centre);
+    // The mask's white corners are not part of the button.
+    QVERIFY(!button.mask().contains(QPoint(0, 0)));
+    QVERIFY(button.mask().contains(centre));
+    button.setEnabled(false);
+    button.repaint();
+    QCOMPARE(button.shown(), 'D');
+  }
+
+  void draggingTheBackgroundMovesTheDialog() {
+    CPortRangeDlg dialog(*env_);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    const QPoint before = dialog.pos();
+    QTest::mousePress(&dialog, Qt::LeftButton, {}, QPoint(20, 150));
+    QMouseEvent move(QEvent::MouseMove, QPointF(60, 170), dialog.mapToGlobal(QPointF(60, 170)),
+                     Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&dialog, &move);
+    QTest::mouseRelease(&dialog, Qt::LeftButton, {}, QPoint(60, 170));
+    QCOMPARE(dialog.pos(), before + QPoint(40, 20));
+  }
+
+  void shapedDialogsTakeNoClicksOnTheirBorder() {
+    CPortRangeDlg dialog(*env_);
+    QVERIFY(!dialog.mask().contains(QPoint(0, 0)));  // a keyed-out corner
+    QVERIFY(!dialog.mask().contains(QPoint(447, 287)));
+    QVERIFY(dialog.mask().contains(QPoint(224, 144)));
+    if (QGuiApplication::platformName() != "xcb") return;
+    // On X the shape is the window's: a click on the corner reaches what is
+    // below it, a click inside reaches the dialog.
+    QWidget below;
+    below.setGeometry(100, 100, 600, 400);
+    below.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&below));
+    dialog.move(200, 200);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    const QPoint origin = dialog.geometry().topLeft();
+    QTRY_COMPARE(QApplication::widgetAt(origin + QPoint(1, 1)), &below);
+    QCOMPARE(QApplication::widgetAt(origin + QPoint(20, 150))->window(), &dialog);
+  }
+
+  void screenshots() {
+    const QByteArray out = qgetenv("QZ381_SCREENSHOT_DIR");
+    if (out.isEmpty()) QSKIP("QZ381_SCREENSHOT_DIR is not set");
+    QDir().mkpath(QString::fromLocal8Bit(out));
+    std::string name;
+    QVERIFY(InstallModel(*reg_, "QZ381", &name).ok());
+    QVERIFY(InstallModel(*reg_, "QZ381", &name).ok());
+    reg_->SetValue(platform::Hive::kLocalMachine, std::string(kClassKey) + "\\QZ381", "LDN",
+                   platform::RegValue::Text("PRN1"));
+    CSetupMainDlg main(*env_);
+    main.tree()->setCurrentItem(DeviceItem(main, "QZ381"));
+    CDeviceSettingsDlg settings(*env_, "QZ381", SettingsMode::kModify);
+    CPortRangeDlg ranges(*env_);
+    CModelSelectDlg models(*env_);
+    models.resize(260, 200);
+    const std::pair<QWidget*, const char*> windows[] = {{&main, "setup-main.png"},
+                                                        {&settings, "setup-device-settings.png"},
+                                                        {&ranges, "setup-port-range.png"},
+                                                        {&models, "setup-model-select.png"}};
+    for (const auto& [window, file] : windows) {
+      window->show();
+      QVERIFY(QTest::qWaitForWindowExposed(window));
+      QVERIFY(Shot(window).save(QDir(QString::fromLocal8Bit(out)).filePath(file)));
+      window->hide();
+    }
+  }
+};
+
+QTEST_MAIN(GuiTest)
+#include "gui_test.moc"
