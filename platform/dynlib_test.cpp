@@ -49,11 +49,11 @@ TEST(ModulePathOfTest, NamesTheProgramAndTheRuntime) {
   static int in_program = 0;
   std::filesystem::path program = ModulePathOf(&in_program);
   EXPECT_TRUE(program.is_absolute()) << program;
-  EXPECT_EQ(program.filename(), "platform_test");
+  EXPECT_EQ(program.filename(), QZ381_TEST_PROGRAM_FILE);
 
   std::filesystem::path runtime = ModulePathOf(reinterpret_cast<const void*>(&TickCount));
   EXPECT_TRUE(runtime.is_absolute()) << runtime;
-  EXPECT_EQ(runtime.filename(), "libqz381platform.so");
+  EXPECT_EQ(runtime.filename(), QZ381_RUNTIME_FILE);
 
   int on_stack = 0;
   EXPECT_EQ(ModulePathOf(&on_stack), "");

@@ -1,6 +1,10 @@
 #include "platform/picture.h"
 
 #include <algorithm>
+#include <cstring>
+
+#include "platform/files.h"
+#include "platform/picture_png.h"
 
 namespace qz381::platform {
 namespace {
@@ -141,6 +145,17 @@ std::string EncodeBmp(const Picture& picture) {
          le(static_cast<uint32_t>(picture.width), 4) +
          le(static_cast<uint32_t>(picture.height), 4) + le(1, 2) + le(24, 2) +
          std::string(24, '\0') + rows;
+}
+
+Status LoadPictureFile(const std::string& path, Picture* out) {
+  std::string bytes;
+  Status st = ReadWholeFile(path, &bytes);
+  if (!st.ok()) return st;
+  if (bytes.size() >= 2 && bytes[0] == 'B' && bytes[1] == 'M') return DecodeBmp(bytes, out);
+  if (bytes.size() >= 8 && std::memcmp(bytes.data(), "\x89PNG\r\n\x1A\n", 8) == 0) {
+    return DecodePng(bytes, out);
+  }
+  return Status::Fail(Outcome::kMalformed, path + ": not a BMP or PNG picture");
 }
 
 }  // namespace qz381::platform

@@ -205,7 +205,7 @@ TEST_F(IniFileOnDiskTest, MissingFileGivesDefaults) {
 }
 
 TEST_F(IniFileOnDiskTest, WriteThenReadThroughTheFile) {
-  std::ofstream(path_) << "; keep me\n[s]\nk=1\n";
+  std::ofstream(path_, std::ios::binary) << "; keep me\n[s]\nk=1\n";
   ASSERT_TRUE(WritePrivateProfileText(path_, "S", "K", "22").ok());
   ASSERT_TRUE(WritePrivateProfileText(path_, "t", "n", "x").ok());
   EXPECT_EQ(ReadBack(), "; keep me\n[s]\nk=22\n\n[t]\nn=x\n");

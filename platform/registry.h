@@ -87,6 +87,10 @@ Status ReadNumber(Registry& reg, Hive hive, std::string_view key, std::string_vi
 // before it touches the registry.
 Registry& DefaultRegistry();
 
+// True for the operating system's own registry (Windows without
+// QZ381_REGISTRY); a registry file, or any registry on POSIX, is not.
+bool IsSystemRegistry(const Registry& registry);
+
 // A registry kept in memory only (tests).
 std::unique_ptr<Registry> NewMemoryRegistry();
 

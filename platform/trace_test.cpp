@@ -1,4 +1,5 @@
 #include "platform/trace.h"
+#include "platform/environment.h"
 
 #include <gtest/gtest.h>
 
@@ -26,7 +27,7 @@ bool IsTraceLine(std::string_view line, std::string_view message) {
 class TraceTest : public ::testing::Test {
  protected:
   void TearDown() override {
-    unsetenv("QZ381_TRACE");
+    platform::ClearEnvironmentValue("QZ381_TRACE");
     SetTraceCapture(nullptr);
   }
 };
@@ -65,23 +66,25 @@ TEST_F(TraceTest, ConcurrentTracersLoseNoLine) {
 }
 
 TEST_F(TraceTest, EnvironmentChoosesTheSink) {
-  unsetenv("QZ381_TRACE");
+  platform::ClearEnvironmentValue("QZ381_TRACE");
   SetTraceCapture(nullptr);
   EXPECT_FALSE(TraceEnabled());
 
   auto path = std::filesystem::temp_directory_path() /
               ("qz381-trace-" + std::to_string(std::random_device()()) + ".log");
   std::ofstream(path) << "earlier line\n";
-  setenv("QZ381_TRACE", path.c_str(), 1);
+  platform::SetEnvironmentValue("QZ381_TRACE", path.string());
   SetTraceCapture(nullptr);  // read the environment again
   EXPECT_TRUE(TraceEnabled());
   Trace("first");
   Trace("second");
   SetTraceCapture(nullptr);  // closes the file
 
-  std::ifstream in(path);
   std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  {
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+  }  // closed first: Windows removes no open file
   std::filesystem::remove(path);
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[0], "earlier line");

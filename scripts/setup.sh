@@ -54,5 +54,15 @@ fi
 
 echo "setup: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
+# Packages of another architecture (wine32:i386) need it added first.
+for pkg in "${missing[@]}"; do
+  if [[ "$pkg" == *:* ]]; then
+    arch="${pkg##*:}"
+    if ! dpkg --print-foreign-architectures | grep -qx "$arch" &&
+       [[ "$(dpkg --print-architecture)" != "$arch" ]]; then
+      "${sudo[@]}" dpkg --add-architecture "$arch"
+    fi
+  fi
+done
 "${sudo[@]}" apt-get update -q </dev/null
 "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}" </dev/null

@@ -8,7 +8,8 @@
 #   QZ381_FUZZ_SECONDS run time of each fuzz target (default 30)
 #   QZ381_TEST_TIMEOUT seconds one test may take before it fails (default 600)
 #   QZ381_BUILD_DIR    name of the release build folder (default build); the
-#                      others get -asan, -tsan, -mingw and -fuzz appended
+#                      others get -asan, -tsan, -mingw, -win (-win64) and -fuzz
+#                      appended
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -100,6 +101,34 @@ stage_mingw() {
     -DQZ381_PORTABLE_ONLY=ON -DQZ381_BENCH=OFF
 }
 
+# The Windows backends: the platform and its tests cross-built with
+# platform/win32 and run under Wine, with the prefix inside the build folder.
+# Wine's 32-bit half is a 32-bit Linux program; on a kernel that cannot run
+# those, the same sources are built as 64-bit Windows programs for the run.
+windows_tests=(platform_test)
+stage_windows() {
+  local dir="$b-win" arch=i686
+  if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+    echo "this kernel runs no 32-bit programs: the Wine tests use a 64-bit build"
+    dir="$b-win64" arch=x86_64
+  fi
+  cmake -S . -B "$dir" -G Ninja --toolchain cmake/mingw-i686.cmake -DQZ381_MINGW_ARCH="$arch" \
+    -DQZ381_BENCH=OFF || return $?
+  ninja -C "$dir" -j "$jobs" "${windows_tests[@]}" platform_test_module || return $?
+  local rc=0 pattern
+  pattern="^($(IFS='|'; echo "${windows_tests[*]}"))\$"
+  export WINEPREFIX="$root/$dir/wine" WINEDEBUG=-all
+  # The first boot of a prefix takes a while: once, before the tests, and one
+  # wineserver for the whole run, ended at the end so nothing is left behind.
+  bash scripts/wine-boot.sh "$WINEPREFIX"
+  wineserver -p
+  QZ381_WINEPREFIX="$WINEPREFIX" ctest --test-dir "$dir" --output-on-failure \
+    --timeout "$test_timeout" -j "$jobs" -L wine -R "$pattern" || rc=$?
+  wineserver -k || true
+  wineserver -w || true
+  return "$rc"
+}
+
 # Every executable built from fuzz/ (other than unit tests) is a libFuzzer
 # target. A seed corpus in fuzz/corpus/<target>/ and a dictionary
 # fuzz/<target>.dict are used when present (the target's name without its
@@ -160,6 +189,7 @@ if [[ "$quick" != 1 ]]; then
   run_stage "ASan+UBSan build and tests" stage_asan
   run_stage "TSan build and concurrency tests" stage_tsan
   run_stage "mingw i686 cross compile (portable code)" stage_mingw
+  run_stage "Windows backends under Wine" stage_windows
   run_stage "fuzz targets" stage_fuzz
 fi
 

@@ -103,13 +103,6 @@ bool FileExists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0;
 }
 
-Status CopyFileTo(const std::string& from, const std::string& to) {
-  std::string contents;
-  Status status = ReadWholeFile(from, &contents);
-  if (!status.ok()) return status;
-  return WriteFileAtomically(to, contents);
-}
-
 Status MakeDirectories(const std::string& path) {
   if (path.empty()) return Status::Ok();
   // Walk down from the root so that each mkdir has its parent in place.

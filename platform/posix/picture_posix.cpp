@@ -1,14 +1,12 @@
-// The picture loader on POSIX: BMP through the portable decoder, PNG through
-// libpng.
+// PNG pictures on POSIX, through libpng.
 #include <png.h>
 
 #include <cstring>
 
-#include "platform/files.h"
 #include "platform/picture.h"
+#include "platform/picture_png.h"
 
 namespace qz381::platform {
-namespace {
 
 Status DecodePng(const std::string& bytes, Picture* out) {
   png_image png;
@@ -36,19 +34,6 @@ Status DecodePng(const std::string& bytes, Picture* out) {
   }
   *out = std::move(picture);
   return Status::Ok();
-}
-
-}  // namespace
-
-Status LoadPictureFile(const std::string& path, Picture* out) {
-  std::string bytes;
-  Status st = ReadWholeFile(path, &bytes);
-  if (!st.ok()) return st;
-  if (bytes.size() >= 2 && bytes[0] == 'B' && bytes[1] == 'M') return DecodeBmp(bytes, out);
-  if (bytes.size() >= 8 && std::memcmp(bytes.data(), "\x89PNG\r\n\x1A\n", 8) == 0) {
-    return DecodePng(bytes, out);
-  }
-  return Status::Fail(Outcome::kMalformed, path + ": not a BMP or PNG picture");
 }
 
 }  // namespace qz381::platform

@@ -176,6 +176,10 @@ std::unique_ptr<Registry> OpenRegistryFile(std::string path) {
   return std::make_unique<FileRegistry>(std::move(path));
 }
 
+bool IsSystemRegistry(const Registry&) {
+  return false;
+}
+
 Registry& DefaultRegistry() {
   // Never destroyed: components may still hold the reference while static
   // destructors run. One object per path keeps each file's cache warm.
