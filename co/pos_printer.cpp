@@ -10,7 +10,7 @@
 #include "common/opos.h"
 #include "common/properties.h"
 #include "platform/com.h"
-#include "platform/dynlib.h"
+#include "platform/com_client.h"
 #include "platform/msgwindow.h"
 #include "platform/sync.h"
 #include "platform/trace.h"
@@ -133,6 +133,8 @@ struct PosPrinter::Impl final : public IDispatch {
     platform::Event ready(true, false);
     thread = std::thread([this, &ready] {
       co_thread_id = std::this_thread::get_id();
+      // The thread's COM apartment outlives every object made on it.
+      platform::ComApartment apartment;
       call_window = platform::MessageWindow::Create("OPOS CO", [](const platform::Message& m) {
         if (m.msg != kRunTask) return false;
         auto* task = reinterpret_cast<Task*>(m.lparam);
@@ -145,6 +147,7 @@ struct PosPrinter::Impl final : public IDispatch {
       // deliver events while the application is idle.
       while (!quit) platform::WaitAndPumpMessages(platform::kInfinite);
       call_window.reset();
+      com.reset();
     });
     ready.Wait(platform::kInfinite);
   }
@@ -237,38 +240,23 @@ struct PosPrinter::Impl final : public IDispatch {
       platform::Trace("co: no device entry named %s", name.c_str());
       return OPOS_E_NOEXIST;
     }
-    std::string progid, clsid_text, path;
+    std::string progid, clsid_text;
     platform::Status st = platform::ReadText(registry, Hive::kLocalMachine, key, "", &progid);
     if (st.ok())
       st = platform::ReadText(registry, Hive::kClassesRoot, progid + "\\CLSID", "", &clsid_text);
     GUID clsid{};
     if (st.ok() && !platform::GuidFromString(clsid_text, &clsid))
       st = platform::Status::Fail(platform::Outcome::kMalformed, "CLSID of " + progid);
-    if (st.ok())
-      st = platform::ReadText(registry, Hive::kClassesRoot,
-                              "CLSID\\" + clsid_text + "\\InprocServer32", "", &path);
     if (!st.ok()) {
       platform::Trace("co: %s: %s", name.c_str(), st.ToString().c_str());
       return OPOS_E_NOSERVICE;
     }
-    module = platform::DynamicLibrary::Load(path, &st);
-    if (!module) {
-      platform::Trace("co: %s", st.ToString().c_str());
-      return OPOS_E_NOSERVICE;
-    }
-    using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
-    auto get_class_object = reinterpret_cast<GetClassObjectFn>(module->Symbol("DllGetClassObject"));
-    IClassFactory* factory = nullptr;
-    IDispatch* created = nullptr;
-    if (get_class_object &&
-        SUCCEEDED(get_class_object(clsid, IID_IClassFactory, reinterpret_cast<void**>(&factory))) &&
-        factory) {
-      factory->CreateInstance(nullptr, IID_IDispatch, reinterpret_cast<void**>(&created));
-      factory->Release();
-    }
+    // As the control object does: CoCreateInstance by the class the ProgID
+    // names (COM's own steps over a registry file).
+    if (!com) com = platform::NewComClient(registry);
+    IDispatch* created = com->CreateDispatch(clsid, &st);
     if (!created) {
-      platform::Trace("co: %s did not create %s", path.c_str(), progid.c_str());
-      module.reset();
+      platform::Trace("co: %s: %s", progid.c_str(), st.ToString().c_str());
       return OPOS_E_NOSERVICE;
     }
     for (size_t i = 0; i < kDispatchMethods.size(); ++i) {
@@ -278,7 +266,7 @@ struct PosPrinter::Impl final : public IDispatch {
         platform::Trace("co: %s lacks the method %s", progid.c_str(),
                         std::string(kDispatchMethods[i].name).c_str());
         created->Release();
-        module.reset();
+        com->FreeUnusedServers();
         return OPOS_E_NOSERVICE;
       }
     }
@@ -292,21 +280,9 @@ struct PosPrinter::Impl final : public IDispatch {
   void ReleaseService() {
     if (so) so->Release();
     so = nullptr;
-    // Unload only when the server says nothing of it is alive any more.
-    if (module) {
-      using CanUnloadFn = HRESULT(STDAPICALLTYPE*)();
-      auto can_unload = reinterpret_cast<CanUnloadFn>(module->Symbol("DllCanUnloadNow"));
-      if (!can_unload || can_unload() == S_OK) {
-        module.reset();
-      } else {
-        // Something still lives in it (another control object's service
-        // object): the process keeps it loaded, as COM does.
-        static std::mutex kept_mutex;
-        static std::vector<std::unique_ptr<platform::DynamicLibrary>> kept;
-        std::lock_guard<std::mutex> guard(kept_mutex);
-        kept.push_back(std::move(module));
-      }
-    }
+    // Servers stay loaded while something of theirs lives (another control
+    // object's service object), as COM keeps them.
+    if (com) com->FreeUnusedServers();
   }
 
   using Bstr = platform::Bstr;
@@ -317,7 +293,7 @@ struct PosPrinter::Impl final : public IDispatch {
   std::atomic<bool> quit{false};
   std::unique_ptr<platform::MessageWindow> call_window;
   IDispatch* so = nullptr;
-  std::unique_ptr<platform::DynamicLibrary> module;
+  std::unique_ptr<platform::ComClient> com;  // made, used and ended on the CO thread
   DISPID dispids[36] = {};
   std::mutex listeners_mutex;
   std::vector<EventListener*> listeners;

@@ -101,11 +101,13 @@ stage_mingw() {
     -DQZ381_PORTABLE_ONLY=ON -DQZ381_BENCH=OFF
 }
 
-# The Windows backends: the platform and its tests cross-built with
-# platform/win32 and run under Wine, with the prefix inside the build folder.
+# The Windows files: the platform and its tests, the service object, the port
+# modules and the installer cross-built with platform/win32, the tests run
+# under Wine with the prefix inside the build folder (regsvr32 included).
 # Wine's 32-bit half is a 32-bit Linux program; on a kernel that cannot run
 # those, the same sources are built as 64-bit Windows programs for the run.
-windows_tests=(platform_test)
+windows_tests=(platform_test wine_regsvr32)
+windows_files=(platform_test platform_test_module QZ381PrinterSO Vexlink com qz381-install)
 stage_windows() {
   local dir="$b-win" arch=i686
   if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
@@ -114,7 +116,7 @@ stage_windows() {
   fi
   cmake -S . -B "$dir" -G Ninja --toolchain cmake/mingw-i686.cmake -DQZ381_MINGW_ARCH="$arch" \
     -DQZ381_BENCH=OFF || return $?
-  ninja -C "$dir" -j "$jobs" "${windows_tests[@]}" platform_test_module || return $?
+  ninja -C "$dir" -j "$jobs" "${windows_files[@]}" || return $?
   local rc=0 pattern
   pattern="^($(IFS='|'; echo "${windows_tests[*]}"))\$"
   export WINEPREFIX="$root/$dir/wine" WINEDEBUG=-all

@@ -14,14 +14,6 @@
 #include "platform/profile.h"
 #include "setup/model_entry.h"
 
-#ifndef QZ381_MODULE_SUFFIX
-#if defined(_WIN32)
-#define QZ381_MODULE_SUFFIX ".dll"
-#else
-#define QZ381_MODULE_SUFFIX ".so"
-#endif
-#endif
-
 namespace qz381::setup {
 namespace {
 

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/environment.h"
 #include "platform/files.h"
 #include "platform/registry.h"
 #include "setup/install.h"
@@ -30,17 +31,12 @@ int Usage(std::string_view problem) {
 }
 
 // The service object registers itself into the process's default registry, so
-// the file named on the command line has to become that registry.
+// the file named on the command line has to become that registry (on Windows
+// too, where it then stands in for the system's registry).
 bool UseRegistryFile(const std::string& path) {
-#if defined(_WIN32)
-  (void)path;
-  std::cerr << "qz381-install: --registry is for the registry file; Windows keeps its own\n";
-  return false;
-#else
   std::error_code ec;
   const std::filesystem::path absolute = std::filesystem::absolute(path, ec);
-  return ::setenv("QZ381_REGISTRY", (ec ? path : absolute.string()).c_str(), 1) == 0;
-#endif
+  return qz381::platform::SetEnvironmentValue("QZ381_REGISTRY", ec ? path : absolute.string());
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/environment.h"
 #include "platform/files.h"
 #include "platform/profile.h"
 
@@ -56,14 +57,14 @@ class InstallTest : public ::testing::Test {
  protected:
   void SetUp() override {
     registry_file_ = dir_ / "registry.reg";
-    setenv("QZ381_REGISTRY", registry_file_.c_str(), 1);
+    platform::SetEnvironmentValue("QZ381_REGISTRY", registry_file_);
     layout_ = LayoutFor(dir_ / "prefix");
     fs::create_directories(layout_.module_dir);
     fs::copy_file(QZ381_TEST_MODULE, layout_.service_object);
     options_.prefix = dir_ / "prefix";
     options_.files_dir = QZ381_INSTALL_FILES;
   }
-  void TearDown() override { unsetenv("QZ381_REGISTRY"); }
+  void TearDown() override { platform::ClearEnvironmentValue("QZ381_REGISTRY"); }
 
   TempDir dir_;
   std::string registry_file_;

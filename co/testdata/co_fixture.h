@@ -10,6 +10,7 @@
 
 #include "platform/com.h"
 #include "platform/dynlib.h"
+#include "platform/environment.h"
 #include "platform/registry.h"
 #include "so/core/testdata/test_support.h"
 
@@ -20,7 +21,7 @@ class RegisteredDevice {
   static constexpr char kDevice[] = "QZ381Receipt";
 
   explicit RegisteredDevice(const std::string& module_path) {
-    setenv("QZ381_REGISTRY", dir_.File("registry.reg").c_str(), 1);
+    platform::SetEnvironmentValue("QZ381_REGISTRY", dir_.File("registry.reg"));
     std::string profile = dir_.File("QZ381.inf");
     WriteProfile(profile);
     WriteDeviceEntry(platform::DefaultRegistry(), kDevice, "COM1", profile);
@@ -33,7 +34,7 @@ class RegisteredDevice {
     auto register_server = reinterpret_cast<HRESULT (*)()>(module_->Symbol("DllRegisterServer"));
     if (!register_server || register_server() != S_OK) ADD_FAILURE() << "registration failed";
   }
-  ~RegisteredDevice() { unsetenv("QZ381_REGISTRY"); }
+  ~RegisteredDevice() { platform::ClearEnvironmentValue("QZ381_REGISTRY"); }
 
   platform::DynamicLibrary& module() { return *module_; }
   const ScratchDir& dir() const { return dir_; }

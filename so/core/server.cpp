@@ -86,6 +86,8 @@ QZ381_EXPORT HRESULT STDAPICALLTYPE DllCanUnloadNow() {
   return so::ServerLockCount() == 0 ? S_OK : S_FALSE;
 }
 
+QZ381_EXPORT HRESULT STDAPICALLTYPE DllUnregisterServer();
+
 QZ381_EXPORT HRESULT STDAPICALLTYPE DllRegisterServer() {
   platform::Registry& reg = platform::DefaultRegistry();
   std::string path = platform::ModulePathOf(reinterpret_cast<const void*>(&DllRegisterServer));
@@ -100,15 +102,27 @@ QZ381_EXPORT HRESULT STDAPICALLTYPE DllRegisterServer() {
       reg.SetValue(Hive::kClassesRoot, clsid_key + "\\InprocServer32", "ThreadingModel",
                    RegValue::Text("Apartment")),
   };
-  // The answer is S_OK whatever happened, as installers expect; the trace says why.
-  for (const auto& st : results)
-    if (!st.ok()) platform::Trace("DllRegisterServer: %s", st.ToString().c_str());
+  // The answer is S_OK whatever happened, as installers expect; the trace says
+  // why. A registration that could not be written whole (no rights to a key)
+  // is taken out again rather than left half there.
+  bool whole = !path.empty();
+  if (path.empty()) platform::Trace("DllRegisterServer: the server's own path is unknown");
+  for (const auto& st : results) {
+    if (st.ok()) continue;
+    whole = false;
+    platform::Trace("DllRegisterServer: %s", st.ToString().c_str());
+  }
+  if (!whole) DllUnregisterServer();
   return S_OK;
 }
 
 QZ381_EXPORT HRESULT STDAPICALLTYPE DllUnregisterServer() {
   platform::Registry& reg = platform::DefaultRegistry();
-  reg.DeleteKey(Hive::kClassesRoot, so::kProgId);
-  reg.DeleteKey(Hive::kClassesRoot, so::kClsidKey);
+  for (const char* key : {so::kProgId, so::kClsidKey}) {
+    const platform::Status st = reg.DeleteKey(Hive::kClassesRoot, key);
+    if (!st.ok() && st.outcome() != platform::Outcome::kNotFound) {
+      platform::Trace("DllUnregisterServer: %s", st.ToString().c_str());
+    }
+  }
   return S_OK;
 }

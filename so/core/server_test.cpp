@@ -8,6 +8,7 @@
 
 #include "platform/com.h"
 #include "platform/dynlib.h"
+#include "platform/environment.h"
 #include "platform/registry.h"
 #include "so/core/testdata/test_support.h"
 
@@ -26,7 +27,7 @@ class ServerTest : public ::testing::Test {
 
   void SetUp() override {
     registry_path_ = dir_.File("registry.reg");
-    setenv("QZ381_REGISTRY", registry_path_.c_str(), 1);
+    platform::SetEnvironmentValue("QZ381_REGISTRY", registry_path_);
     platform::Status st;
     module_ = platform::DynamicLibrary::Load(QZ381_SO_MODULE, &st);
     ASSERT_TRUE(module_) << st.ToString();
@@ -36,7 +37,7 @@ class ServerTest : public ::testing::Test {
     unregister_ = reinterpret_cast<PlainFn>(module_->Symbol("DllUnregisterServer"));
     ASSERT_TRUE(get_class_object_ && can_unload_ && register_ && unregister_);
   }
-  void TearDown() override { unsetenv("QZ381_REGISTRY"); }
+  void TearDown() override { platform::ClearEnvironmentValue("QZ381_REGISTRY"); }
 
   ScratchDir dir_;
   std::string registry_path_;

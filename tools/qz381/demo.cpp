@@ -10,6 +10,7 @@
 
 #include "co/pos_printer.h"
 #include "common/opos.h"
+#include "platform/environment.h"
 #include "platform/files.h"
 #include "platform/picture.h"
 #include "platform/registry.h"
@@ -131,7 +132,7 @@ int RunDemo(const std::string& out_dir, const Installation& sources, std::ostrea
   const std::string registry_path = (dir / "registry.reg").string();
   fs::remove(registry_path, ec);
   // The demo's own registry, for this process and everything it loads.
-  setenv("QZ381_REGISTRY", registry_path.c_str(), 1);
+  platform::SetEnvironmentValue("QZ381_REGISTRY", registry_path);
   platform::Registry& reg = platform::DefaultRegistry();
 
   const setup::InstallLayout layout = setup::LayoutFor(dir.string());
