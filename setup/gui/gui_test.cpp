@@ -228,6 +228,44 @@ class GuiTest : public QObject {
     QCOMPARE(DeviceText(QString::fromStdString(name), "OutputBuf"), QString("8192"));
   }
 
+  void checkHealthSavesFirstAndRunsOnlyAfterASave() {
+    struct CountingControlObject : ControlObject {
+      explicit CountingControlObject(QStringList* calls) : calls(calls) {}
+      int32_t Open(const std::string& name) override {
+        *calls << QString::fromStdString("Open " + name);
+        return 0;
+      }
+      int32_t ClaimDevice(int32_t) override { return 0; }
+      int32_t CheckHealth(int32_t level) override {
+        *calls << QString("CheckHealth %1").arg(level);
+        return 0;
+      }
+      int32_t ReleaseDevice() override { return 0; }
+      int32_t Close() override { return 0; }
+      bool DeviceEnabled() override { return true; }
+      void SetDeviceEnabled(bool) override {}
+      std::string ErrorText() override { return ""; }
+      std::string CheckHealthText() override { return ""; }
+      QStringList* calls;
+    };
+    QStringList calls;
+    env_->control_object = [&calls] { return std::make_unique<CountingControlObject>(&calls); };
+    std::string name;
+    QVERIFY(InstallModel(*reg_, "QZ381", &name).ok());
+    CDeviceSettingsDlg dialog(*env_, name, SettingsMode::kAdd);
+    dialog.output_buffer()->setText("0");
+    dialog.CheckHealth();
+    QCOMPARE(calls, QStringList{});
+    dialog.output_buffer()->setText("512");
+    dialog.ldn()->setText("PRN7");
+    dialog.CheckHealth();
+    QCOMPARE(calls, (QStringList{"Open " + QString::fromStdString(name), "CheckHealth 3"}));
+    QCOMPARE(DeviceText(QString::fromStdString(name), "OutputBuf"), QString("512"));
+    // Still in add mode: a later Cancel removes the device it saved.
+    dialog.reject();
+    QCOMPARE(Devices(), QStringList{});
+  }
+
   void portRangeRefusesOutOfRangeAndKeepsFocus() {
     Write("setup.inf", "[Description]\nVersion=1\n");
     CPortRangeDlg dialog(*env_);
