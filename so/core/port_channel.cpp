@@ -257,6 +257,10 @@ int32_t UnregisterPort(uint8_t owner, int32_t handle) {
     for (; it != g_table.end(); ++it)
       if (it->channel->handle() == handle) break;
     if (it == g_table.end()) return 0;
+    if ((it->owners & owner) == 0) {
+      platform::Trace("UnregisterPort: port %d is not held by owner %u", handle, owner);
+      return 0;
+    }
     PortChannel& ch = *it->channel;
     if ((it->owners & static_cast<uint8_t>(~owner)) != 0) {
       if (ch.RemovePort_) ch.RemovePort_(owner, handle);
