@@ -1,7 +1,6 @@
 #include "ports/vexlink/port_router.h"
 
 #include <cstring>
-#include <string_view>
 #include <vector>
 
 #include "platform/trace.h"
@@ -16,10 +15,6 @@ template <typename Fn>
 void Bind(platform::DynamicLibrary& library, const char* name, Fn* slot) {
   *slot = reinterpret_cast<Fn>(library.Symbol(name));
   if (!*slot) platform::Trace("Vexlink: %s has no export %s", library.path().c_str(), name);
-}
-
-bool StartsWith(std::string_view text, std::string_view prefix) {
-  return text.substr(0, prefix.size()) == prefix;
 }
 
 }  // namespace
@@ -111,10 +106,10 @@ int32_t PortRouter::CreatePort(const char* device_name, const char* port_name, u
   entry->device_name = device_name;
   entry->port_name = port_name;
   entry->owner_mask = 1;
-  // "COM" anywhere first, so a device path that contains it is a serial port.
-  if (entry->port_name.find("COM") != std::string::npos) {
+  entry->kind = PortKindOf(entry->port_name);
+  if (entry->kind == PortKind::kSerial) {
     entry->binding = serial_.get();
-  } else if (StartsWith(entry->port_name, "\\")) {
+  } else if (entry->kind == PortKind::kUsb) {
     entry->binding = usb_.get();
   }
   if (!entry->binding || !entry->binding->entry().CreatePort) {
@@ -169,7 +164,7 @@ int32_t PortRouter::SetDeviceOption(const DeviceOption& option, int32_t port_id)
 int32_t PortRouter::OpenPort(int32_t port_id) {
   auto entry = Find(port_id, "OpenPort");
   if (!entry) return 0;
-  if (StartsWith(entry->port_name, "COM")) RedirectPrinters(*entry);
+  if (entry->kind == PortKind::kSerial) RedirectPrinters(*entry);
   const int32_t opened =
       OnPort(*entry, 0, [](const ModuleEntryPoints& m) { return m.OpenPort ? m.OpenPort() : 0; });
   if (opened == 0) {
@@ -184,9 +179,7 @@ int32_t PortRouter::OpenPort(int32_t port_id) {
 void PortRouter::ClosePort(int32_t port_id) {
   auto entry = Find(port_id, "ClosePort");
   if (!entry) return;
-  if (StartsWith(entry->port_name, "COM") || StartsWith(entry->port_name, "LPT")) {
-    RestorePrinters(*entry);
-  }
+  if (IsLinePort(entry->kind)) RestorePrinters(*entry);
   OnPort(*entry, 0, [](const ModuleEntryPoints& m) {
     if (m.ClosePort) m.ClosePort();
     return 0;

@@ -15,6 +15,7 @@
 #include "platform/dynlib.h"
 #include "platform/spooler.h"
 #include "ports/common/port_contract.h"
+#include "ports/common/port_kind.h"
 
 namespace qz381::ports {
 
@@ -86,6 +87,7 @@ class PortRouter {
     int32_t id = 0;
     std::string device_name;
     std::string port_name;
+    PortKind kind = PortKind::kNone;
     uint8_t owner_mask = 0;
     ModuleBinding* binding = nullptr;
     std::mutex printers_mutex;

@@ -6,6 +6,7 @@
 #include "common/opos.h"
 #include "platform/sync.h"
 #include "platform/trace.h"
+#include "ports/common/port_kind.h"
 #include "so/core/pos_printer.h"
 
 namespace qz381::so {
@@ -138,8 +139,7 @@ void PortChannel::StatusThreadMain() {
           WriteChannel(kAsbOn, 3);
           // Serial and parallel printers tell their on-line state in status blocks.
           if (sink) {
-            std::string_view port = ports::PortNameOf(sink->device_option());
-            if (port.substr(0, 3) != "COM" && port.substr(0, 3) != "LPT")
+            if (!ports::IsLinePort(ports::PortKindOf(ports::PortNameOf(sink->device_option()))))
               sink->OnPowerState(opos::OPOS_PS_ONLINE);
           }
           UnlockChannel();
