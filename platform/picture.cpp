@@ -9,6 +9,8 @@
 namespace qz381::platform {
 namespace {
 
+constexpr const char* kNotAPicture = "not a BMP or PNG picture";
+
 uint32_t Le(std::string_view b, size_t at, int size) {
   uint32_t v = 0;
   for (int i = size - 1; i >= 0; --i) v = v << 8 | static_cast<uint8_t>(b[at + i]);
@@ -34,6 +36,8 @@ Status DecodeBmp(std::string_view b, Picture* out) {
   if (b.size() < 26 || b[0] != 'B' || b[1] != 'M') return Bad("not a bitmap file");
   const uint32_t data_offset = Le(b, 10, 4);
   const uint32_t header_size = Le(b, 14, 4);
+  // Checked first: the offsets below add it, which must not wrap on 32 bits.
+  if (header_size > b.size() - 14) return Bad("unknown header");
   int64_t width, height;
   int bits;
   uint32_t compression = 0, colours_used = 0;
@@ -147,15 +151,24 @@ std::string EncodeBmp(const Picture& picture) {
          std::string(24, '\0') + rows;
 }
 
-Status LoadPictureFile(const std::string& path, Picture* out) {
-  std::string bytes;
-  Status st = ReadWholeFile(path, &bytes);
-  if (!st.ok()) return st;
+Status DecodePicture(const std::string& bytes, Picture* out) {
   if (bytes.size() >= 2 && bytes[0] == 'B' && bytes[1] == 'M') return DecodeBmp(bytes, out);
   if (bytes.size() >= 8 && std::memcmp(bytes.data(), "\x89PNG\r\n\x1A\n", 8) == 0) {
     return DecodePng(bytes, out);
   }
-  return Status::Fail(Outcome::kMalformed, path + ": not a BMP or PNG picture");
+  return Status::Fail(Outcome::kMalformed, kNotAPicture);
+}
+
+Status LoadPictureFile(const std::string& path, Picture* out) {
+  std::string bytes;
+  Status st = ReadWholeFile(path, &bytes);
+  if (!st.ok()) return st;
+  st = DecodePicture(bytes, out);
+  // The decoders' own failures name the format; only this one names the file.
+  if (!st.ok() && st.context() == kNotAPicture) {
+    return Status::Fail(Outcome::kMalformed, path + ": " + kNotAPicture);
+  }
+  return st;
 }
 
 }  // namespace qz381::platform

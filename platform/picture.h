@@ -26,6 +26,10 @@ inline constexpr int64_t kMaxPicturePixels = int64_t{1} << 24;
 // kMalformed when it is not a picture this loader can decode, or too large.
 Status LoadPictureFile(const std::string& path, Picture* out);
 
+// What LoadPictureFile does with the file's bytes once it has read them: the
+// format is told by the first bytes, not the file name. kMalformed as above.
+Status DecodePicture(const std::string& bytes, Picture* out);
+
 // The BMP decoder the loader uses (Windows bitmap files: 1, 4, 8, 16, 24 and
 // 32 bits a pixel, uncompressed or bit fields; bottom-up or top-down).
 Status DecodeBmp(std::string_view bytes, Picture* out);

@@ -159,8 +159,9 @@ TEST_F(ComModuleTest, ReadTimesOutOnSilenceAndAPseudoTerminalIsOffline) {
 
 TEST_F(ComModuleTest, ClosePortWakesABlockedReadAndClosedPortsAnswerZero) {
   OpenCom41();
-  auto read = std::async(std::launch::async, [] {
+  auto read = std::async(std::launch::async, [this] {
     uint8_t byte;
+    EXPECT_EQ(com_.SetObject(port_), 1);  // the current port is per thread
     return com_.Read(&byte, 1, 600000);
   });
   std::this_thread::sleep_for(milliseconds(100));

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <span>
+#include <system_error>
 #include <vector>
 
 #include "platform/trace.h"
@@ -114,9 +115,19 @@ int32_t SerialPort::OpenPort() {
     std::lock_guard stop(stop_mutex_);
     stop_ = false;
   }
+  // The reader is started before the port counts as open: a system out of
+  // threads leaves it closed, as any other failed open does.
+  std::thread reader;
+  try {
+    reader = std::thread(&SerialPort::ReaderLoop, this, device, GatherMs(option_.baudRate));
+  } catch (const std::system_error& error) {
+    platform::Trace("com: port %d: cannot start the reader: %s", id_, error.what());
+    buffers_.Close();
+    return 0;
+  }
   device_ = std::move(device);
   open_.store(true);
-  reader_ = std::thread(&SerialPort::ReaderLoop, this, device_, GatherMs(option_.baudRate));
+  reader_ = std::move(reader);
   return 1;
 }
 

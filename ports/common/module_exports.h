@@ -1,6 +1,8 @@
 #pragma once
 // The module form of the export set, as com and usb define it: the port-less
-// calls act on the module's current port (CreatePort or SetObject selects it).
+// calls act on the calling thread's current port (CreatePort or SetObject on
+// that thread selects it; port_table.h keeps it). Nothing thrown may leave an
+// export: each body runs inside Guarded (export_guard.h).
 // A module includes this header in the file that defines the exports so that
 // the compiler checks each definition against the contract. Vexlink binds these
 // by name through the types in module_form and never includes this header.
@@ -10,9 +12,10 @@
 #include "ports/common/port_contract.h"
 
 extern "C" {
-// New port, made current; its id, or -1 when it cannot be created.
+// New port, made current for this thread; its id, or -1 when it cannot be created.
 QZ381_PORT_EXPORT int32_t QZ381_PORT_CALL CreatePort();
-// Makes the port current: 1; an unknown id leaves the selection as it was: 0.
+// Makes the port current for this thread: 1; an unknown id leaves the
+// selection as it was: 0.
 QZ381_PORT_EXPORT int32_t QZ381_PORT_CALL SetObject(int32_t port_id);
 // Closes (if open) and destroys the port: 1; unknown id: 0.
 QZ381_PORT_EXPORT int32_t QZ381_PORT_CALL DeletePort(int32_t port_id);

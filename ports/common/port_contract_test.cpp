@@ -1,5 +1,4 @@
 #include "ports/common/port_contract.h"
-#include "ports/common/port_table.h"
 
 #include <gtest/gtest.h>
 
@@ -53,42 +52,6 @@ TEST(PortIdAllocator, RangesNeverMeet) {
   EXPECT_EQ(nearly_used.Next(), std::nullopt);
   PortIdAllocator usb(kUsbPortIdBase, kUsbPortIdLimit);
   EXPECT_EQ(usb.Next(), 30000);
-}
-
-struct FakePort {
-  int tag = 0;
-};
-
-TEST(PortTable, CreateSelectDeleteAsTheModuleExportsNeed) {
-  PortTable<FakePort> table(kComPortIdBase, kComPortIdLimit);
-  EXPECT_EQ(table.Current(), nullptr);
-  const int32_t first = table.Create();
-  const int32_t second = table.Create();
-  EXPECT_EQ(first, 10000);
-  EXPECT_EQ(second, 10001);
-  EXPECT_EQ(table.CurrentId(), second);  // the newest port is current
-
-  EXPECT_FALSE(table.Select(12345));
-  EXPECT_EQ(table.CurrentId(), second);  // unknown id keeps the selection
-  EXPECT_TRUE(table.Select(first));
-  EXPECT_EQ(table.Current(), table.Find(first));
-
-  EXPECT_EQ(table.Remove(12345), nullptr);
-  EXPECT_NE(table.Remove(second), nullptr);
-  EXPECT_EQ(table.CurrentId(), first);  // deleting another port keeps the selection
-  EXPECT_NE(table.Remove(first), nullptr);
-  EXPECT_EQ(table.Current(), nullptr);
-  EXPECT_EQ(table.Remove(first), nullptr);
-
-  EXPECT_EQ(table.Create(), 10002);  // ids are never reused
-}
-
-TEST(PortTable, UsedUpRangeFailsCreateAndLeavesNoCurrentPort) {
-  PortTable<FakePort> table(kComPortIdLimit - 1, kComPortIdLimit);
-  EXPECT_EQ(table.Create(), 29999);
-  EXPECT_EQ(table.Create(), -1);
-  EXPECT_EQ(table.Current(), nullptr);
-  EXPECT_EQ(table.size(), 1u);
 }
 
 }  // namespace

@@ -1,16 +1,13 @@
 #include "ports/vexlink/port_router.h"
 
-#include <chrono>
 #include <cstring>
-#include <string_view>
 #include <vector>
 
 #include "platform/trace.h"
+#include "ports/common/export_guard.h"
 
 namespace qz381::ports {
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 constexpr const char* kFilePort = "FILE:";
 
@@ -18,10 +15,6 @@ template <typename Fn>
 void Bind(platform::DynamicLibrary& library, const char* name, Fn* slot) {
   *slot = reinterpret_cast<Fn>(library.Symbol(name));
   if (!*slot) platform::Trace("Vexlink: %s has no export %s", library.path().c_str(), name);
-}
-
-bool StartsWith(std::string_view text, std::string_view prefix) {
-  return text.substr(0, prefix.size()) == prefix;
 }
 
 }  // namespace
@@ -70,8 +63,10 @@ PortRouter::~PortRouter() {
     platform::Trace("Vexlink: port %d (%s) still held at unload; closing it", entry->id,
                     entry->port_name.c_str());
     RestorePrinters(*entry);
-    std::lock_guard module(entry->binding->mutex());
-    if (entry->binding->entry().DeletePort) entry->binding->entry().DeletePort(entry->id);
+    if (!entry->binding->entry().DeletePort) continue;
+    // A destructor that let an exception out would end the process.
+    Guarded("Vexlink: DeletePort at unload",
+            [&] { entry->binding->entry().DeletePort(entry->id); });
   }
 }
 
@@ -89,7 +84,6 @@ std::shared_ptr<PortRouter::Entry> PortRouter::Find(int32_t port_id, const char*
 template <typename Call, typename Result>
 Result PortRouter::OnPort(Entry& entry, Result fallback, Call call) {
   ModuleBinding& module = *entry.binding;
-  std::lock_guard hold(module.mutex());
   if (!module.entry().SetObject) return fallback;
   if (module.entry().SetObject(entry.id) == 0) {
     platform::Trace("Vexlink: the %s module does not know port %d", module.label().c_str(),
@@ -112,10 +106,10 @@ int32_t PortRouter::CreatePort(const char* device_name, const char* port_name, u
   entry->device_name = device_name;
   entry->port_name = port_name;
   entry->owner_mask = 1;
-  // "COM" anywhere first, so a device path that contains it is a serial port.
-  if (entry->port_name.find("COM") != std::string::npos) {
+  entry->kind = PortKindOf(entry->port_name);
+  if (entry->kind == PortKind::kSerial) {
     entry->binding = serial_.get();
-  } else if (StartsWith(entry->port_name, "\\")) {
+  } else if (entry->kind == PortKind::kUsb) {
     entry->binding = usb_.get();
   }
   if (!entry->binding || !entry->binding->entry().CreatePort) {
@@ -123,11 +117,7 @@ int32_t PortRouter::CreatePort(const char* device_name, const char* port_name, u
                     port_name);
     return 0;
   }
-  int32_t id = 0;
-  {
-    std::lock_guard module(entry->binding->mutex());  // CreatePort changes the current port
-    id = entry->binding->entry().CreatePort();
-  }
+  const int32_t id = entry->binding->entry().CreatePort();
   // com answers -1 when it cannot create the port; the caller takes any
   // nonzero answer as a handle, so pass on nothing but a real id.
   if (id <= 0) {
@@ -157,10 +147,8 @@ int32_t PortRouter::RemovePort(uint8_t owner_kind, int32_t port_id) {
     platform::Trace("Vexlink: RemovePort: no port %d", port_id);
     return 0;
   }
-  entry->open = false;
   // Removed without ClosePort: the printers still go back where they were.
   RestorePrinters(*entry);
-  std::lock_guard module(entry->binding->mutex());
   if (entry->binding->entry().DeletePort) entry->binding->entry().DeletePort(port_id);
   return 1;
 }
@@ -176,7 +164,7 @@ int32_t PortRouter::SetDeviceOption(const DeviceOption& option, int32_t port_id)
 int32_t PortRouter::OpenPort(int32_t port_id) {
   auto entry = Find(port_id, "OpenPort");
   if (!entry) return 0;
-  if (StartsWith(entry->port_name, "COM")) RedirectPrinters(*entry);
+  if (entry->kind == PortKind::kSerial) RedirectPrinters(*entry);
   const int32_t opened =
       OnPort(*entry, 0, [](const ModuleEntryPoints& m) { return m.OpenPort ? m.OpenPort() : 0; });
   if (opened == 0) {
@@ -185,17 +173,13 @@ int32_t PortRouter::OpenPort(int32_t port_id) {
     RestorePrinters(*entry);
     return 0;
   }
-  entry->open = true;
   return opened;
 }
 
 void PortRouter::ClosePort(int32_t port_id) {
   auto entry = Find(port_id, "ClosePort");
   if (!entry) return;
-  entry->open = false;  // ends a sliced Read of this port at its next slice
-  if (StartsWith(entry->port_name, "COM") || StartsWith(entry->port_name, "LPT")) {
-    RestorePrinters(*entry);
-  }
+  if (IsLinePort(entry->kind)) RestorePrinters(*entry);
   OnPort(*entry, 0, [](const ModuleEntryPoints& m) {
     if (m.ClosePort) m.ClosePort();
     return 0;
@@ -212,26 +196,9 @@ int32_t PortRouter::Write(const uint8_t* data, int32_t length, int32_t port_id) 
 int32_t PortRouter::Read(uint8_t* buffer, int32_t length, uint32_t timeout_ms, int32_t port_id) {
   auto entry = Find(port_id, "Read");
   if (!entry) return 0;
-  auto slice = [&](int32_t got, uint32_t ms) {
-    return OnPort(*entry, 0, [&](const ModuleEntryPoints& m) {
-      return m.Read ? m.Read(buffer + got, length - got, ms) : 0;
-    });
-  };
-  if (!buffer || length <= 0 || timeout_ms <= kReadSliceMs || !entry->open) {
-    return slice(0, timeout_ms);
-  }
-  // The module answers as soon as all bytes are there, so slicing only changes
-  // when other callers get a turn, not what this one receives.
-  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-  int32_t got = 0;
-  for (;;) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    const uint32_t ms =
-        left <= 0 ? 0 : static_cast<uint32_t>(std::min<long long>(left, kReadSliceMs));
-    const int32_t n = slice(got, ms);
-    if (n > 0) got += n;
-    if (got >= length || ms == 0 || Clock::now() >= deadline || !entry->open) return got;
-  }
+  return OnPort(*entry, 0, [&](const ModuleEntryPoints& m) {
+    return m.Read ? m.Read(buffer, length, timeout_ms) : 0;
+  });
 }
 
 void PortRouter::Clear(int32_t port_id) {

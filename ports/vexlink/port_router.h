@@ -15,6 +15,7 @@
 #include "platform/dynlib.h"
 #include "platform/spooler.h"
 #include "ports/common/port_contract.h"
+#include "ports/common/port_kind.h"
 
 namespace qz381::ports {
 
@@ -34,9 +35,10 @@ struct ModuleEntryPoints {
   module_form::DeletePortFn DeletePort = nullptr;
 };
 
-// One loaded port module. Its mutex makes "SetObject, then the call" one step:
-// the module has a single current port, and several service objects in one
-// process drive their ports from their own threads.
+// One loaded port module. A module's current port is chosen per calling thread,
+// so "SetObject, then the call" is one step on the thread that makes both, with
+// no lock around them: a call that blocks (a Write held back by flow control)
+// holds up nothing but itself, and the ClosePort that ends it gets through.
 class ModuleBinding {
  public:
   // Loads the module at `path` exactly as given and binds its exports by name;
@@ -49,13 +51,11 @@ class ModuleBinding {
 
   const std::string& label() const { return label_; }
   const ModuleEntryPoints& entry() const { return entry_; }
-  std::mutex& mutex() { return mutex_; }
 
  private:
   std::string label_;
   ModuleEntryPoints entry_;
   std::unique_ptr<platform::DynamicLibrary> library_;  // freed with the binding
-  std::mutex mutex_;
 };
 
 class PortRouter {
@@ -82,27 +82,22 @@ class PortRouter {
   int32_t IsPowerState(int32_t port_id);
   int32_t GetASBState(uint8_t* status, int32_t port_id);
 
-  // The longest a forwarded Read holds a module's lock at a time; a longer
-  // Read is made of slices so that other ports of the module, and ClosePort
-  // of this one, are not held up for the whole time-out.
-  static constexpr uint32_t kReadSliceMs = 100;
-
  private:
   struct Entry {
     int32_t id = 0;
     std::string device_name;
     std::string port_name;
+    PortKind kind = PortKind::kNone;
     uint8_t owner_mask = 0;
     ModuleBinding* binding = nullptr;
-    std::atomic<bool> open{false};
     std::mutex printers_mutex;
     std::map<std::string, std::string> redirected;  // printer -> its previous port
   };
 
   std::shared_ptr<Entry> Find(int32_t port_id, const char* call);
-  // Runs `call` on the module with the entry's port made current, under the
-  // module's lock; `fallback` when the module lacks SetObject or does not know
-  // the port (acting on whichever port happens to be current would be worse).
+  // Runs `call` on the module with the entry's port made current for this
+  // thread; `fallback` when the module lacks SetObject or does not know the
+  // port (acting on whichever port happens to be current would be worse).
   template <typename Call, typename Result>
   Result OnPort(Entry& entry, Result fallback, Call call);
 

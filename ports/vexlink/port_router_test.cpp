@@ -1,11 +1,14 @@
-// Routing, the entry table, forwarding with SetObject first and atomic per
-// module, and the spooler's printers, over stand-in modules and a stand-in
-// spooler.
+// Routing, the entry table, forwarding with SetObject first on the calling
+// thread, a stalled write that holds up nothing else, and the spooler's
+// printers, over stand-in modules and a stand-in spooler.
 #include "ports/vexlink/port_router.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <future>
 #include <set>
 #include <string>
 #include <thread>
@@ -15,14 +18,21 @@ namespace qz381::ports {
 namespace {
 
 // A module-form port module in plain functions, as a loaded library has them.
-// Ports are numbers from its base; calls are logged as "<call> <current id>".
+// Ports are numbers from its base, current per thread as in com; calls are
+// logged as "<call> <current id>". A Write on `stalled_port` is held back, as
+// flow control holds a real one, until ClosePort of that port (or, as a safety
+// net for a router that never lets the close through, kStallLimit).
 template <int kBase>
 struct FakeModule {
+  static constexpr auto kStallLimit = std::chrono::seconds(3);
   static inline std::mutex mutex;
+  static inline std::condition_variable stall_changed;
   static inline std::vector<std::string> log;
   static inline std::set<int32_t> ports;
-  static inline std::atomic<int32_t> current{0};
-  static inline std::atomic<int> interleaved{0};
+  static inline thread_local int32_t current = 0;
+  static inline int32_t stalled_port = 0;  // guarded by mutex, as are the two below
+  static inline bool stalling = false;
+  static inline bool closed = false;
   static inline int32_t next = kBase;
   static inline int32_t create_answer = 0;  // nonzero: CreatePort answers this instead
   static inline int32_t open_answer = 1;
@@ -32,13 +42,15 @@ struct FakeModule {
     log.clear();
     ports.clear();
     current = 0;
-    interleaved = 0;
+    stalled_port = 0;
+    stalling = false;
+    closed = false;
     create_answer = 0;
     open_answer = 1;
   }
   static void Log(const char* call) {
     std::lock_guard hold(mutex);
-    log.push_back(std::string(call) + " " + std::to_string(current.load()));
+    log.push_back(std::string(call) + " " + std::to_string(current));
   }
   static std::vector<std::string> TakeLog() {
     std::lock_guard hold(mutex);
@@ -68,13 +80,24 @@ struct FakeModule {
   }
   static int32_t SetDeviceOption(DeviceOption) { return Logged("SetDeviceOption", 1); }
   static int32_t OpenPort() { return Logged("OpenPort", open_answer); }
-  static void ClosePort() { Log("ClosePort"); }
-  // Notices when another caller changes the current port in the middle.
+  static void ClosePort() {
+    Log("ClosePort");
+    std::lock_guard hold(mutex);
+    if (current == stalled_port) closed = true;
+    stall_changed.notify_all();
+  }
   static int32_t Write(const uint8_t*, int32_t length) {
-    const int32_t mine = current;
-    for (int i = 0; i < 50; ++i) std::this_thread::yield();
-    if (current != mine) ++interleaved;
-    return length;
+    std::unique_lock hold(mutex);
+    if (current != stalled_port) return length;
+    stalling = true;
+    stall_changed.notify_all();
+    const bool ended = stall_changed.wait_for(hold, kStallLimit, [] { return closed; });
+    stalling = false;
+    return ended ? 0 : length;
+  }
+  static void AwaitStall() {
+    std::unique_lock hold(mutex);
+    stall_changed.wait(hold, [] { return stalling; });
   }
   static int32_t Read(uint8_t* buffer, int32_t, uint32_t) {
     buffer[0] = static_cast<uint8_t>(current & 0xFF);
@@ -276,14 +299,14 @@ TEST_F(PortRouterTest, AfterTheFirstSpoolerFailureNoFurtherPrinterChanges) {
   EXPECT_EQ(spooler_.PortOf("D"), "COM2:,COM1:");
 }
 
-TEST_F(PortRouterTest, SetObjectAndItsCallAreOneStepPerModule) {
+TEST_F(PortRouterTest, EachCallActsOnItsOwnPortFromAnyThread) {
   const int32_t a = router_->CreatePort("POS1", "COM1", 1);
   const int32_t b = router_->CreatePort("POS2", "COM2", 1);
   auto drive = [&](int32_t id) {
     const uint8_t data[3] = {1, 2, 3};
     uint8_t reply = 0;
     for (int i = 0; i < 2000; ++i) {
-      router_->Write(data, 3, id);
+      ASSERT_EQ(router_->Write(data, 3, id), 3);
       ASSERT_EQ(router_->Read(&reply, 1, 0, id), 1);
       ASSERT_EQ(reply, id & 0xFF);  // answered by its own port
     }
@@ -292,7 +315,35 @@ TEST_F(PortRouterTest, SetObjectAndItsCallAreOneStepPerModule) {
   std::thread two(drive, b);
   one.join();
   two.join();
-  EXPECT_EQ(FakeCom::interleaved.load(), 0);
+}
+
+// While a write on one port is held back, calls on another port of the same
+// module and status polls of the same port go through, and ClosePort ends the
+// write. Asserted by order (each call returns while the write is still held),
+// not by time.
+TEST_F(PortRouterTest, AStalledWriteHoldsUpNoOtherCallAndClosePortEndsIt) {
+  const int32_t a = router_->CreatePort("POS1", "COM1", 1);
+  const int32_t b = router_->CreatePort("POS2", "COM2", 1);
+  ASSERT_EQ(router_->OpenPort(a), 1);
+  {
+    std::lock_guard hold(FakeCom::mutex);
+    FakeCom::stalled_port = a;
+  }
+  const uint8_t data[3] = {1, 2, 3};
+  auto write = std::async(std::launch::async, [&] { return router_->Write(data, 3, a); });
+  FakeCom::AwaitStall();
+
+  uint8_t block[4];
+  EXPECT_EQ(router_->GetInputBufferCount(b), 7);
+  EXPECT_EQ(router_->Write(data, 3, b), 3);
+  EXPECT_EQ(router_->IsPowerState(a), kPowerStateOnline);
+  EXPECT_EQ(router_->GetASBState(block, a), 0);
+  EXPECT_EQ(write.wait_for(std::chrono::seconds(0)), std::future_status::timeout)
+      << "the calls above waited for the write";
+
+  router_->ClosePort(a);
+  ASSERT_EQ(write.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+  EXPECT_EQ(write.get(), 0) << "the write ran into its safety limit instead of being closed";
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // The exports of Vexlink: the managing form of the port contract, each handed
-// to the one PortRouter of the process.
+// to the one PortRouter of the process, inside Guarded: nothing thrown here or
+// in a module below leaves Vexlink.
 //
 // The router, and with it com and usb, is made on the first call rather than by
 // a static initialiser. A static initialiser of a DLL runs under the Windows
@@ -15,6 +16,7 @@
 #include "platform/registry.h"
 #include "platform/spooler.h"
 #include "platform/trace.h"
+#include "ports/common/export_guard.h"
 #include "ports/common/managing_exports.h"
 #include "ports/vexlink/port_router.h"
 
@@ -48,56 +50,65 @@ PortRouter& Router() {
 }  // namespace
 }  // namespace qz381::ports
 
+using qz381::ports::Guarded;
 using qz381::ports::Router;
 
 extern "C" {
 
 QZ381_PORT_EXPORT int32_t QZ381_PORT_CALL CreatePort(const char* device_name, const char* port_name,
                                                      uint8_t owner_kind) {
-  return Router().CreatePort(device_name, port_name, owner_kind);
+  return Guarded("Vexlink: CreatePort", int32_t{0},
+                 [&] { return Router().CreatePort(device_name, port_name, owner_kind); });
 }
 
 QZ381_PORT_EXPORT int32_t QZ381_PORT_CALL RemovePort(uint8_t owner_kind, int32_t port_id) {
-  return Router().RemovePort(owner_kind, port_id);
+  return Guarded("Vexlink: RemovePort", int32_t{0},
+                 [&] { return Router().RemovePort(owner_kind, port_id); });
 }
 
 QZ381_PORT_EXPORT int32_t QZ381_PORT_CALL SetDeviceOption(qz381::ports::DeviceOption option,
                                                           int32_t port_id) {
-  return Router().SetDeviceOption(option, port_id);
+  return Guarded("Vexlink: SetDeviceOption", int32_t{0},
+                 [&] { return Router().SetDeviceOption(option, port_id); });
 }
 
 QZ381_PORT_EXPORT int32_t QZ381_PORT_CALL OpenPort(int32_t port_id) {
-  return Router().OpenPort(port_id);
+  return Guarded("Vexlink: OpenPort", int32_t{0}, [&] { return Router().OpenPort(port_id); });
 }
 
 QZ381_PORT_EXPORT void QZ381_PORT_CALL ClosePort(int32_t port_id) {
-  Router().ClosePort(port_id);
+  Guarded("Vexlink: ClosePort", [&] { Router().ClosePort(port_id); });
 }
 
 QZ381_PORT_EXPORT int32_t QZ381_PORT_CALL Write(const uint8_t* data, int32_t length,
                                                 int32_t port_id) {
-  return Router().Write(data, length, port_id);
+  return Guarded("Vexlink: Write", int32_t{0},
+                 [&] { return Router().Write(data, length, port_id); });
 }
 
 QZ381_PORT_EXPORT int32_t QZ381_PORT_CALL Read(uint8_t* buffer, int32_t length, uint32_t timeout_ms,
                                                int32_t port_id) {
-  return Router().Read(buffer, length, timeout_ms, port_id);
+  return Guarded("Vexlink: Read", int32_t{0},
+                 [&] { return Router().Read(buffer, length, timeout_ms, port_id); });
 }
 
 QZ381_PORT_EXPORT void QZ381_PORT_CALL Clear(int32_t port_id) {
-  Router().Clear(port_id);
+  Guarded("Vexlink: Clear", [&] { Router().Clear(port_id); });
 }
 
 QZ381_PORT_EXPORT int32_t QZ381_PORT_CALL GetInputBufferCount(int32_t port_id) {
-  return Router().GetInputBufferCount(port_id);
+  return Guarded("Vexlink: GetInputBufferCount", int32_t{0},
+                 [&] { return Router().GetInputBufferCount(port_id); });
 }
 
 QZ381_PORT_EXPORT int32_t QZ381_PORT_CALL IsPowerState(int32_t port_id) {
-  return Router().IsPowerState(port_id);
+  return Guarded("Vexlink: IsPowerState", int32_t{0},
+                 [&] { return Router().IsPowerState(port_id); });
 }
 
 QZ381_PORT_EXPORT int32_t QZ381_PORT_CALL GetASBState(uint8_t* status, int32_t port_id) {
-  return Router().GetASBState(status, port_id);
+  return Guarded("Vexlink: GetASBState", int32_t{0},
+                 [&] { return Router().GetASBState(status, port_id); });
 }
 
 }  // extern "C"

@@ -116,9 +116,8 @@ TEST_F(SoTest, OnlyStatusStillCurrentIsDelivered) {
 }
 
 // Setting FlagWhenIdle on an idle device clears the flag and queues the idle
-// record at once; the delivery check then finds the flag cleared and drops the
-// record, so the application never hears that the device is idle. Disabled
-// until the output state and the delivery check agree on who clears the flag.
+// record at once; the delivery check must not then find the flag cleared and
+// drop the record, or the application never hears that the device is idle.
 TEST_F(SoTest, IdleDeviceAskedForFlagWhenIdleReportsIdleOnce) {
   so::CPOSPrinter* p = Enabled();
   p->SetPropertyNumber(8005, 1);

@@ -6,6 +6,7 @@
 #include "common/opos.h"
 #include "platform/sync.h"
 #include "platform/trace.h"
+#include "ports/common/port_kind.h"
 #include "so/core/pos_printer.h"
 
 namespace qz381::so {
@@ -138,8 +139,7 @@ void PortChannel::StatusThreadMain() {
           WriteChannel(kAsbOn, 3);
           // Serial and parallel printers tell their on-line state in status blocks.
           if (sink) {
-            std::string_view port = ports::PortNameOf(sink->device_option());
-            if (port.substr(0, 3) != "COM" && port.substr(0, 3) != "LPT")
+            if (!ports::IsLinePort(ports::PortKindOf(ports::PortNameOf(sink->device_option()))))
               sink->OnPowerState(opos::OPOS_PS_ONLINE);
           }
           UnlockChannel();
@@ -257,6 +257,10 @@ int32_t UnregisterPort(uint8_t owner, int32_t handle) {
     for (; it != g_table.end(); ++it)
       if (it->channel->handle() == handle) break;
     if (it == g_table.end()) return 0;
+    if ((it->owners & owner) == 0) {
+      platform::Trace("UnregisterPort: port %d is not held by owner %u", handle, owner);
+      return 0;
+    }
     PortChannel& ch = *it->channel;
     if ((it->owners & static_cast<uint8_t>(~owner)) != 0) {
       if (ch.RemovePort_) ch.RemovePort_(owner, handle);

@@ -97,7 +97,8 @@ class PortChannel {
 // the module cannot be bound or it refuses the port.
 int32_t RegisterPort(const std::string& device_name, const std::string& port_name, uint8_t owner,
                      platform::Registry& registry);
-// 1 when a registration with that handle was found, else 0.
+// 1 when `owner` held the registration with that handle and has let it go; 0
+// for an unknown handle or an owner that does not hold it.
 int32_t UnregisterPort(uint8_t owner, int32_t handle);
 // The channel that holds `handle`, or null.
 PortChannel* FindChannel(int32_t handle);

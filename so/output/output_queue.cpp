@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "platform/trace.h"
+#include "ports/common/port_kind.h"
 
 namespace qz381::output {
 
@@ -19,10 +20,6 @@ constexpr int32_t kStateIdle = 2, kStateBusy = 3, kStateError = 4;
 constexpr int32_t kLocusOutput = 1;
 constexpr int32_t kRetry = 11, kClear = 12;
 constexpr uint8_t kStatusRequest[] = {0x10, 0x04, 0x03};
-
-bool StartsWith(std::string_view s, std::string_view p) {
-  return s.substr(0, p.size()) == p;
-}
 
 const char* ResultName(int32_t rc, int32_t rce) {
   switch (rc) {
@@ -214,11 +211,11 @@ int32_t OutputQueue::WritePort(const uint8_t* bytes, size_t length) {
 
 bool OutputQueue::CheckWritable(ResultPair* pair) {
   *pair = device_.StatusCheck();
-  const std::string port = device_.PortName();
-  if (port.find("Eth") != std::string::npos) return true;
+  const ports::PortKind kind = ports::PortKindOf(device_.PortName());
+  if (kind == ports::PortKind::kNetwork) return true;
   if (pair->extended == kCoverOpen || pair->extended == kPaperEmpty || device_.AsyncMode())
     return pair->result == kSuccess;
-  return StartsWith(port, "\\") || pair->result == kSuccess;
+  return kind == ports::PortKind::kUsb || pair->result == kSuccess;
 }
 
 bool OutputQueue::WaitPrinterReady(OutputJob& job, uint32_t limit_ms, bool no_repeat) {
@@ -396,8 +393,7 @@ void OutputQueue::ThreadMain() {
     sent_.push_back(std::move(job));
     if (pending_.empty() || sent_.size() >= 10) {
       lock.unlock();
-      const std::string port = device_.PortName();
-      if (ok && (StartsWith(port, "COM") || StartsWith(port, "LPT")))
+      if (ok && ports::IsLinePort(ports::PortKindOf(device_.PortName())))
         ok = WaitPrinterReady(*current, confirm_limit_ms_, false);
       if (stop_.IsSet()) return;
       lock.lock();

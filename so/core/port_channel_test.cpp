@@ -1,0 +1,70 @@
+// The service object's port table: who may register and let go of a port, a
+// port shared by two owners, and ports the managing module refuses. Over the
+// fake managing module, loaded by path as mngdir names it.
+#include "so/core/port_channel.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/registry.h"
+#include "so/core/testdata/test_support.h"
+
+namespace qz381::so {
+namespace {
+
+using platform::Hive;
+using platform::RegValue;
+
+constexpr uint8_t kOtherOwner = 2;
+
+class PortTableTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    registry_->SetValue(Hive::kLocalMachine, qz381::testing::kProductKey, "mngdir",
+                        RegValue::Text(qz381::testing::FakeVexlink::Path()));
+    fake_.Reset();
+  }
+  std::unique_ptr<platform::Registry> registry_ = platform::NewMemoryRegistry();
+  qz381::testing::FakeVexlink fake_;
+};
+
+TEST_F(PortTableTest, OwnersShareAPortAndOnlyAnOwnerLetsItGo) {
+  const int32_t handle = RegisterPort("POS1", "COM97", kOwnerServiceObject, *registry_);
+  ASSERT_NE(handle, 0);
+  PortChannel* channel = FindChannel(handle);
+  ASSERT_NE(channel, nullptr);
+  EXPECT_EQ(RegisterPort("POS1", "COM97", kOwnerServiceObject, *registry_), 0);  // twice: refused
+
+  EXPECT_EQ(UnregisterPort(kOtherOwner, handle), 0);  // not its owner
+  EXPECT_EQ(fake_.Count("RemovePort"), 0);
+  EXPECT_EQ(FindChannel(handle), channel);
+
+  EXPECT_EQ(RegisterPort("POS1", "COM97", kOtherOwner, *registry_), handle);  // shared
+  EXPECT_EQ(FindChannel(handle), channel);
+  EXPECT_EQ(UnregisterPort(kOwnerServiceObject, handle), 1);
+  EXPECT_EQ(FindChannel(handle), channel);                    // the other owner still holds it
+  EXPECT_EQ(UnregisterPort(kOwnerServiceObject, handle), 0);  // no longer its owner
+  EXPECT_EQ(fake_.Count("RemovePort"), 1);
+  EXPECT_EQ(UnregisterPort(kOtherOwner, handle), 1);
+  EXPECT_EQ(FindChannel(handle), nullptr);
+  EXPECT_EQ(fake_.Count("RemovePort"), 2);
+
+  EXPECT_EQ(UnregisterPort(kOtherOwner, handle), 0);  // gone
+  EXPECT_EQ(UnregisterPort(3, handle), 0);            // no such owner kind
+  EXPECT_EQ(UnregisterPort(kOwnerServiceObject, 0), 0);
+}
+
+TEST_F(PortTableTest, ARefusedPortLeavesNothingBehind) {
+  EXPECT_EQ(RegisterPort("POS1", "", kOwnerServiceObject, *registry_), 0);  // the module refuses
+
+  auto without_module = platform::NewMemoryRegistry();  // no mngdir
+  EXPECT_EQ(RegisterPort("POS1", "COM98", kOwnerServiceObject, *without_module), 0);
+  EXPECT_EQ(fake_.Count("CreatePort"), 1);
+
+  // Neither refusal holds the name: it registers once the module takes it.
+  const int32_t handle = RegisterPort("POS1", "COM98", kOwnerServiceObject, *registry_);
+  ASSERT_NE(handle, 0);
+  EXPECT_EQ(UnregisterPort(kOwnerServiceObject, handle), 1);
+}
+
+}  // namespace
+}  // namespace qz381::so
