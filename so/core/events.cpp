@@ -16,6 +16,11 @@ void CPOSPrinter::PostEvent(std::unique_ptr<EventRecord> record) {
   if (!record) return;
   std::lock_guard<std::mutex> guard(state_mutex_);
   if (!queue_not_empty_) return;  // not open: nobody would ever deliver it
+  if (events_released_) {
+    // Posted by a thread that passed its checks before ReleaseDevice.
+    AnswerDroppedLocked(*record);
+    return;
+  }
   events_.push_back(std::move(record));
   queue_not_empty_->Set();
 }
@@ -71,6 +76,21 @@ bool CPOSPrinter::OnEventWindowMessage(const platform::Message& m) {
   DeliverEvent(*record);
   if (delivered_) delivered_->Set();
   return true;
+}
+
+void CPOSPrinter::PurgeEvents() {
+  std::lock_guard<std::mutex> guard(state_mutex_);
+  events_released_ = true;
+  if (queue_not_empty_) queue_not_empty_->Reset();
+  for (const auto& record : events_) AnswerDroppedLocked(*record);
+  events_.clear();
+  // A record whose message is already on its way: the window procedure finds
+  // nothing to deliver, and the event thread stops waiting for it.
+  if (in_delivery_) {
+    AnswerDroppedLocked(*in_delivery_);
+    in_delivery_.reset();
+    if (delivered_) delivered_->Set();
+  }
 }
 
 void CPOSPrinter::AnswerDroppedLocked(const EventRecord& record) {

@@ -12,6 +12,18 @@ namespace qz381::so {
 
 using namespace qz381::opos;
 
+namespace {
+// QZ381_TEST_CONFIRM_LIMIT_MS (milliseconds, > 0) replaces the 300000 ms limit of
+// the printer's confirmation, so that end-to-end tests of a silent printer run
+// in seconds through the loaded module.
+void ApplyTestConfirmLimit(output::OutputQueue& queue) {
+  if (const char* limit = std::getenv("QZ381_TEST_CONFIRM_LIMIT_MS")) {
+    const unsigned long ms = std::strtoul(limit, nullptr, 10);
+    if (ms > 0 && ms <= 300000) queue.SetConfirmLimitForTest(static_cast<uint32_t>(ms));
+  }
+}
+}  // namespace
+
 CPOSPrinter::CPOSPrinter(platform::Registry& registry)
     : registry_(registry),
       queue_(std::make_unique<output::OutputQueue>(static_cast<output::OutputDevice&>(*this))) {
@@ -19,13 +31,7 @@ CPOSPrinter::CPOSPrinter(platform::Registry& registry)
   out_.trace = [](std::string_view line) {
     platform::Trace("%.*s", static_cast<int>(line.size()), line.data());
   };
-  // QZ381_TEST_CONFIRM_LIMIT_MS (milliseconds, > 0) replaces the 300000 ms limit
-  // of the printer's confirmation, so that end-to-end tests of a silent printer
-  // run in seconds through the loaded module. Read once, here.
-  if (const char* limit = std::getenv("QZ381_TEST_CONFIRM_LIMIT_MS")) {
-    const unsigned long ms = std::strtoul(limit, nullptr, 10);
-    if (ms > 0 && ms <= 300000) queue_->SetConfirmLimitForTest(static_cast<uint32_t>(ms));
-  }
+  ApplyTestConfirmLimit(*queue_);
 }
 
 CPOSPrinter::~CPOSPrinter() {
@@ -96,8 +102,7 @@ int32_t CPOSPrinter::OpenService(const std::string& /*device_class*/,
       return Fail(OPOS_E_ILLEGAL);
     }
   }
-  result_code_ = OPOS_SUCCESS;
-  result_code_extended_ = 0;
+  ResetForOpen();
   device_name_ = device_name;
 
   if (LoadDeviceEntry(device_name) == OPOS_E_ILLEGAL ||
@@ -158,6 +163,58 @@ int32_t CPOSPrinter::OpenService(const std::string& /*device_class*/,
   return result_code_;
 }
 
+// A reopened object starts as a new one: nothing the last session changed
+// (map mode, character set, notifications, counters) carries over.
+void CPOSPrinter::ResetForOpen() {
+  result_code_ = OPOS_SUCCESS;
+  result_code_extended_ = 0;
+  {
+    std::lock_guard<std::mutex> settings(settings_mutex_);
+    output::DeviceSettings fresh;
+    fresh.trace = std::move(out_.trace);
+    fresh.shared = out_.shared;
+    out_ = std::move(fresh);
+    last_prologue_settings_ = 0;
+  }
+  twips_per_dot_ = 8;
+  dpi_high_ = dpi_width_ = 180;
+  model_ = 0;
+  option_ = ports::DeviceOption{};
+  profile_path_.clear();
+  caps_ = Capabilities{};
+  metrics_ = LineMetrics{};
+  page_ = PageModeState{};
+  RecBarCodeRotationList_.clear();
+  CharacterSetList_.clear();
+  FontTypefaceList_.clear();
+  RecLineCharsList_.clear();
+  RecBitmapRotationList_.clear();
+  MapCharacterSet_ = CharacterSet_ = 0;
+  service_object_description_.clear();
+  device_name_property_.clear();
+  device_description_.clear();
+  service_object_version_ = 1009003;
+  check_health_text_.clear();
+  binary_conversion_ = cap_power_reporting_ = 0;
+  freeze_events_ = power_notify_ = co_freeze_ = 0;
+  power_state_ = OPOS_PS_UNKNOWN;
+  async_mode_ = 0;
+  rec_letter_quality_ = 0;
+  rotate_special_ = 1;
+  cartridge_notify_ = 0;
+  rec_current_cartridge_ = 1;
+  rec_cartridge_state_ = primary_cartridge_ = second_cartridge_ = PTR_CART_UNKNOWN;
+  cartridge_extended_ = 0;
+  cover_open_ = rec_empty_ = rec_near_end_ = failure_code_ = 0;
+  last_cover_ = last_paper_ = last_power_ = -1;
+  last_cartridge_ = 0;
+  error_response_ = 0;
+  events_released_ = false;
+  // Its thread ended with Close; the output ID and FlagWhenIdle start afresh.
+  queue_ = std::make_unique<output::OutputQueue>(static_cast<output::OutputDevice&>(*this));
+  ApplyTestConfirmLimit(*queue_);
+}
+
 void CPOSPrinter::ReleaseOpenResources() {
   if (port_handle_ != 0) {
     UnregisterPort(kOwnerServiceObject, port_handle_);
@@ -209,6 +266,11 @@ int32_t CPOSPrinter::Close() {
     }
     if (port_handle_ != 0) UnregisterPort(kOwnerServiceObject, port_handle_);
     port_handle_ = 0;
+    // The next OpenService takes a reference of its own.
+    if (co_) {
+      co_->Release();
+      co_ = nullptr;
+    }
   }
   result_code_ = OPOS_SUCCESS;
   return OPOS_SUCCESS;
@@ -232,6 +294,12 @@ bool CPOSPrinter::PreparePrinter(int32_t lock_timeout) {
     ok = channel->WriteChannel(kInit, 4) == 4;
   }
   channel->UnlockChannel();
+  {
+    // ESC @ (or part of it) may have reached the printer: it has forgotten
+    // every setting it was sent.
+    std::lock_guard<std::mutex> settings(settings_mutex_);
+    out_.PendingSettings = output::kPendingAll;
+  }
   if (!ok) platform::Trace("PreparePrinter: short write on port %d", port_handle_);
   return ok;
 }
@@ -250,6 +318,10 @@ int32_t CPOSPrinter::ClaimDevice(int32_t timeout) {
     return Fail(OPOS_E_ILLEGAL);
   }
   claimed_ = 1;
+  {
+    std::lock_guard<std::mutex> guard(state_mutex_);
+    events_released_ = false;
+  }
   result_code_ = OPOS_SUCCESS;
   if (!PreparePrinter(timeout)) {
     channel->CloseChannel(kOwnerServiceObject, settle_ms_);
@@ -270,17 +342,14 @@ int32_t CPOSPrinter::ReleaseDevice() {
   if (!claimed_) return Fail(OPOS_E_ILLEGAL);
   if (device_enabled_) SetDeviceEnabled(0);
   claimed_ = 0;
+  // From here on, whatever the status and output threads still post is dropped.
+  PurgeEvents();
   queue_->ClearOutput();
-  {
-    std::lock_guard<std::mutex> guard(state_mutex_);
-    if (queue_not_empty_) queue_not_empty_->Reset();
-    for (const auto& record : events_) AnswerDroppedLocked(*record);
-    events_.clear();
-  }
   if (PortChannel* channel = FindChannel(port_handle_)) {
     channel->SetStatusSink(nullptr);
     channel->CloseChannel(kOwnerServiceObject, settle_ms_);
   }
+  PurgeEvents();
   return Fail(OPOS_SUCCESS);
 }
 

@@ -179,7 +179,11 @@ class CPOSPrinter final : public IDispatch, private output::OutputDevice {
   PictureSettings SnapshotPictureSettings(int32_t width);
   bool PreparePicture(const std::string& file, const PictureSettings& settings, bool print,
                       output::Picture* out);
+  void ResetForOpen();
   void ReleaseOpenResources();
+  // Drops every record not yet delivered, and whatever is posted until the
+  // next claim (errors among them are answered "clear").
+  void PurgeEvents();
   // Line metrics.
   void ApplyRecLineChars(int32_t n);
   void RecomputeUnitMetrics();
@@ -198,6 +202,7 @@ class CPOSPrinter final : public IDispatch, private output::OutputDevice {
   uint32_t ChunkSize() override { return option_.outputBufferSize; }
   std::string BuildPrologue() override;
   void PrologueNotSent() override;
+  void OutputDiscarded() override;
   std::string PageModeHeader() override;
   output::ResultPair StatusCheck() override;
   void ResetRotation() override;
@@ -275,6 +280,7 @@ class CPOSPrinter final : public IDispatch, private output::OutputDevice {
   std::deque<std::unique_ptr<EventRecord>> events_;
   std::unique_ptr<EventRecord> in_delivery_;  // the record whose message is on its way
   uint64_t delivery_seq_ = 0;
+  bool events_released_ = false;  // from ReleaseDevice to the next claim
   std::unique_ptr<platform::Event> queue_not_empty_, thread_ended_, so_gate_, co_gate_, response_,
       stop_event_, delivered_;
   std::atomic<bool> stop_{false};

@@ -393,6 +393,51 @@ int32_t InvokeById(so::CPOSPrinter* p, DISPID id) {
   return result.vt == VT_I4 ? result.lVal : -1;
 }
 
+// Every number and string property, by index, as the object answers them.
+std::vector<std::string> AllProperties(so::CPOSPrinter* p) {
+  std::vector<std::string> out;
+  auto number = [&](int32_t i) {
+    out.push_back(std::to_string(i) + "=" + std::to_string(p->GetPropertyNumber(i)));
+  };
+  for (int32_t i = 1; i <= 14; ++i) number(i);
+  for (int32_t i = 501; i <= 505; ++i) number(i);
+  for (int32_t i = 8001; i <= 8050; ++i) number(i);
+  for (int32_t i = 8501; i <= 8561; ++i) number(i);
+  for (int32_t i : {1000001, 1000002, 1000003, 1000004, 1008001, 1008003, 1008005, 1008006, 1008007,
+                    1008009, 1008011, 1008012})
+    out.push_back(std::to_string(i) + "=" + p->GetPropertyString(i));
+  return out;
+}
+
+// Opened again after Close, the same object answers as a new one does, and holds
+// one reference to the control object at most.
+TEST_F(SoTest, ReopenedObjectBehavesAsANewOne) {
+  so::CPOSPrinter* p = Opened();
+  const std::vector<std::string> fresh = AllProperties(p);
+  EXPECT_EQ(co_.refs, 1);
+  p->SetPropertyNumber(8013, 2);  // twips
+  p->SetPropertyNumber(11, 1);    // BinaryConversion
+  p->SetPropertyNumber(8001, 1);  // AsyncMode
+  p->SetPropertyNumber(8005, 1);  // FlagWhenIdle
+  p->SetPropertyNumber(8048, 3);  // PageModePrintDirection
+  ASSERT_EQ(p->ClaimDevice(1000), 0);
+  p->SetPropertyNumber(3, 1);
+  p->SetPropertyNumber(8002, 1252);
+  p->SetPropertyNumber(8016, 56);
+  ASSERT_EQ(p->PrintNormal(2, "x"), 0);
+  ASSERT_EQ(p->CheckHealth(1), 0);
+  ASSERT_EQ(p->Close(), 0);
+  EXPECT_EQ(co_.refs, 0);
+
+  ASSERT_EQ(p->OpenService("POSPrinter", kDevice, &co_), 0);
+  EXPECT_EQ(co_.refs, 1);
+  EXPECT_EQ(AllProperties(p), fresh);
+  EXPECT_EQ(p->GetPropertyNumber(8017), 24);  // RecLineHeight in dots
+  EXPECT_EQ(p->GetPropertyNumber(8018), 30);  // RecLineSpacing in dots
+  ASSERT_EQ(p->Close(), 0);
+  EXPECT_EQ(co_.refs, 0);
+}
+
 TEST_F(SoTest, UnsupportedMethodsAre106InEveryState) {
   const DISPID unsupported[] = {13, 14, 15, 16, 28, 29, 30, 31, 32, 33, 34};
   so::CPOSPrinter* p = NewPrinter();

@@ -209,6 +209,11 @@ void CPOSPrinter::PrologueNotSent() {
   out_.PendingSettings |= last_prologue_settings_;
 }
 
+void CPOSPrinter::OutputDiscarded() {
+  std::lock_guard<std::mutex> settings(settings_mutex_);
+  out_.PendingSettings = output::kPendingAll;
+}
+
 std::string CPOSPrinter::PageModeHeader() {
   std::string header = "\x1B\x4C\x1B\x54";
   header.push_back(static_cast<char>(page_.PageModePrintDirection - 1));

@@ -131,7 +131,7 @@ ResultPair OutputQueue::SubmitOutput(bool async, std::vector<std::string> list) 
   }
   OutputJob job;
   job.strings = std::move(list);
-  SendJob(false, job);
+  if (!SendJob(false, job)) device_.OutputDiscarded();
   return {job.result, job.extended};
 }
 
@@ -218,16 +218,15 @@ bool OutputQueue::CheckWritable(ResultPair* pair) {
   return kind == ports::PortKind::kUsb || pair->result == kSuccess;
 }
 
-bool OutputQueue::WaitPrinterReady(OutputJob& job, uint32_t limit_ms, bool no_repeat) {
+bool OutputQueue::WaitPrinterReady(ResultPair* failure, uint32_t limit_ms, bool no_repeat) {
   ResultPair pair;
   bool may = CheckWritable(&pair);
-  job.result = pair.result;
-  job.extended = pair.extended;
+  *failure = pair;
   if (!may) return false;
   const uint32_t repeat_ms = device_.PrinterType() == 1 ? 300000 : 3000;
   device_.ClearPort();
   if (WritePort(kStatusRequest, sizeof kStatusRequest) < 3) {
-    job.result = kTimeout;
+    *failure = {kTimeout, 0};
     return false;
   }
   const uint32_t start = platform::TickCount();
@@ -238,14 +237,12 @@ bool OutputQueue::WaitPrinterReady(OutputJob& job, uint32_t limit_ms, bool no_re
     uint8_t reply = 0;
     if (device_.ReadPortBytes(&reply, 1, 1000) == 1) return true;
     if (!CheckWritable(&pair)) {
-      job.result = kTimeout;
-      job.extended = pair.extended;
+      *failure = {kTimeout, pair.extended};
       return false;
     }
     const uint32_t now = platform::TickCount();
     if (now - start > limit_ms) {
-      job.result = kTimeout;
-      job.extended = 0;
+      *failure = {kTimeout, 0};
       return false;
     }
     if (!no_repeat && now - last_request > repeat_ms) {
@@ -270,21 +267,27 @@ void OutputQueue::UpdateOutputState() {
   if (flag_when_idle_) device_.PostIdle();
 }
 
-void OutputQueue::ClearQueuesLocked() {
+bool OutputQueue::ClearQueuesLocked() {
+  const bool dropped = !pending_.empty() || !sent_.empty() || holding_;
   cleared_ = true;
   pending_.clear();
   sent_.clear();
   UpdateOutputState();
+  return dropped;
 }
 
 void OutputQueue::ClearOutput() {
+  bool dropped;
   {
     std::lock_guard<std::recursive_mutex> guard(lock_);
-    ClearQueuesLocked();
+    dropped = ClearQueuesLocked() || !transaction_.empty();
     in_transaction_ = false;
     transaction_.clear();
   }
+  // Outside the output lock: the device takes its settings lock, which is held
+  // around calls into this queue.
   device_.ResetRotation();
+  if (dropped) device_.OutputDiscarded();
 }
 
 void OutputQueue::BeginTransaction() {
@@ -347,9 +350,14 @@ ResultPair OutputQueue::PrintPage(bool keep) {
 }
 
 void OutputQueue::CancelPageMode() {
-  std::lock_guard<std::recursive_mutex> guard(lock_);
-  page_mode_active_ = false;
-  page_.clear();
+  bool dropped;
+  {
+    std::lock_guard<std::recursive_mutex> guard(lock_);
+    page_mode_active_ = false;
+    dropped = !page_.empty();
+    page_.clear();
+  }
+  if (dropped) device_.OutputDiscarded();
 }
 
 std::string OutputQueue::ErrorString() const {
@@ -385,16 +393,20 @@ void OutputQueue::ThreadMain() {
     std::unique_ptr<OutputJob> job = std::move(pending_.front());
     pending_.pop_front();
     cleared_ = false;
+    holding_ = true;
     lock.unlock();
     bool ok = SendJob(true, *job);
     lock.lock();
+    holding_ = false;
     if (cleared_) continue;
-    OutputJob* current = job.get();
+    // The job belongs to sent_ from here on, and ClearOutput may free it the
+    // moment the lock is let go: only copies of its results are kept.
+    ResultPair failed{job->result, job->extended};
     sent_.push_back(std::move(job));
     if (pending_.empty() || sent_.size() >= 10) {
       lock.unlock();
       if (ok && ports::IsLinePort(ports::PortKindOf(device_.PortName())))
-        ok = WaitPrinterReady(*current, confirm_limit_ms_, false);
+        ok = WaitPrinterReady(&failed, confirm_limit_ms_, false);
       if (stop_.IsSet()) return;
       lock.lock();
       if (cleared_) continue;
@@ -406,7 +418,6 @@ void OutputQueue::ThreadMain() {
     if (ok) continue;
 
     // The error path: the application decides between retry and clear.
-    const ResultPair failed{current->result, current->extended};
     lock.unlock();
     error_level_ = 2;
     error_station_ = 2;

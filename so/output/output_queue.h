@@ -45,6 +45,10 @@ class OutputDevice {
   // The last prologue was refused before a byte went out: its settings are
   // pending again, so the next job sends them.
   virtual void PrologueNotSent() {}
+  // Output was dropped before it surely reached the printer (ClearOutput, a
+  // cancelled page, a refused synchronous job): the printer settings its bytes
+  // may have carried are to be sent again.
+  virtual void OutputDiscarded() {}
   // The page-mode header (select page mode, print direction).
   virtual std::string PageModeHeader() = 0;
   // The status flags that stop output, as a result pair.
@@ -126,9 +130,10 @@ class OutputQueue {
   bool SendJob(bool async, OutputJob& job);
   bool WriteChecked(std::string_view bytes, OutputJob& job);
   bool CheckWritable(ResultPair* pair);
-  bool WaitPrinterReady(OutputJob& job, uint32_t limit_ms, bool no_repeat);
+  bool WaitPrinterReady(ResultPair* failure, uint32_t limit_ms, bool no_repeat);
   void UpdateOutputState();  // output lock held
-  void ClearQueuesLocked();
+  // True when a job was dropped (queued, unconfirmed or being sent).
+  bool ClearQueuesLocked();
   void ThreadMain();
   bool SleepUnlessStopped(uint32_t ms);
 
@@ -137,6 +142,7 @@ class OutputQueue {
   std::deque<std::unique_ptr<OutputJob>> pending_;
   std::deque<std::unique_ptr<OutputJob>> sent_;
   bool cleared_ = false;
+  bool holding_ = false;  // the output thread has a job outside both queues
   bool flag_when_idle_ = false;
   std::atomic<int32_t> error_level_{1};
   std::atomic<int32_t> error_station_{0};

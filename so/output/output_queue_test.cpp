@@ -55,7 +55,7 @@ struct Record {
   std::vector<int32_t> states;  // changes only
   Strings events;               // "OutputComplete 1", "Error 114 201 1 11", "StatusUpdate 1001"
   Clock::time_point error_at;
-  int rotation_resets = 0, answers = 0, unlocked_writes = 0, prologues_not_sent = 0;
+  int rotation_resets = 0, answers = 0, unlocked_writes = 0, prologues_not_sent = 0, discards = 0;
 };
 
 // A printer behind a port: answers the status request with one byte unless
@@ -112,6 +112,9 @@ class FakeDevice final : public OutputDevice {
   }
   void PrologueNotSent() override {
     Change([](Record& r) { ++r.prologues_not_sent; });
+  }
+  void OutputDiscarded() override {
+    Change([](Record& r) { ++r.discards; });
   }
   bool LockPort(int32_t) override {
     port_mu_.lock();
@@ -586,6 +589,105 @@ TEST_F(OutputQueueTest, ClearOutputWhileSendingDropsTheJobWithoutEvents) {
   Settle(Events(1));
   EXPECT_EQ(fake.Snap().writes, (Strings{"P", "A", "B", "P", "C", kRequest}));
   EXPECT_EQ(fake.Snap().events, Strings{"OutputComplete 2"});
+}
+
+// The job being confirmed belongs to the queue: ClearOutput frees it while the
+// output thread waits for the printer, and the failure that ends the wait must
+// not be written into it (the address sanitizer sees such a write).
+TEST_F(OutputQueueTest, ClearOutputDuringTheConfirmationWaitLeavesTheFreedJobAlone) {
+  std::promise<void> requested;
+  bool once = false;
+  fake.answering = false;
+  fake.accept = [&](std::string_view b, int) {
+    if (b == kRequest && !once) {
+      once = true;
+      requested.set_value();
+    }
+    return All(b, 0);
+  };
+  queue.SubmitOutput(true, {"A"});
+  queue.Start();
+  ASSERT_EQ(requested.get_future().wait_for(5s), std::future_status::ready);
+  queue.ClearOutput();
+  fake.Set([](FakeDevice& d) { d.status = kCoverOpen; });  // ends the wait with a failure
+  fake.WaitFor([](const Record& r) { return r.discards == 1; });
+  // The wait has seen the cover open once the status is read again; give it the
+  // read period the fake device uses, then check nothing was reported.
+  std::this_thread::sleep_for(100ms);
+  fake.Set([](FakeDevice& d) { d.status = kOk, d.answering = true; });
+  queue.SubmitOutput(true, {"B"});
+  Settle(Events(1));
+  EXPECT_EQ(fake.Snap().events, Strings{"OutputComplete 2"});
+}
+
+// Bytes that never reached the printer may have carried its settings (code
+// table, rotation, line spacing): the device hears of every such loss.
+TEST_F(OutputQueueTest, DroppedOutputIsReportedToTheDevice) {
+  struct Case {
+    const char* name;
+    std::function<void(FakeDevice&, OutputQueue&)> run;
+    int discards;
+  };
+  const std::vector<Case> cases = {
+      {"ClearOutput of a queued job",
+       [](FakeDevice&, OutputQueue& q) {
+         q.SubmitOutput(true, {"A"});
+         q.ClearOutput();
+       },
+       1},
+      {"ClearOutput of a transaction",
+       [](FakeDevice&, OutputQueue& q) {
+         q.BeginTransaction();
+         q.SubmitOutput(false, {"A"});
+         q.ClearOutput();
+       },
+       1},
+      {"ClearOutput with nothing to drop", [](FakeDevice&, OutputQueue& q) { q.ClearOutput(); }, 0},
+      {"a page cancelled",
+       [](FakeDevice&, OutputQueue& q) {
+         q.EnterPageMode();
+         q.SubmitOutput(false, {"A"});
+         q.CancelPageMode();
+       },
+       1},
+      {"an empty page cancelled",
+       [](FakeDevice&, OutputQueue& q) {
+         q.EnterPageMode();
+         q.CancelPageMode();
+       },
+       0},
+      {"a synchronous job refused",
+       [](FakeDevice& d, OutputQueue& q) {
+         d.Set([](FakeDevice& f) { f.status = kCoverOpen; });
+         q.SubmitOutput(false, {"A"});
+       },
+       1},
+      {"a synchronous job cut short",
+       [](FakeDevice& d, OutputQueue& q) {
+         d.Set([](FakeDevice& f) { f.accept = NoneOf("A"); });
+         q.SubmitOutput(false, {"A"});
+       },
+       1},
+      {"a synchronous job printed",
+       [](FakeDevice&, OutputQueue& q) { q.SubmitOutput(false, {"A"}); }, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeDevice device;
+    OutputQueue q(device);
+    c.run(device, q);
+    EXPECT_EQ(device.Snap().discards, c.discards);
+  }
+}
+
+// An error answered "clear" drops the job: its settings go again with the next.
+TEST_F(OutputQueueTest, ErrorAnsweredClearReportsTheDroppedJob) {
+  fake.status = kCoverOpen;
+  fake.ScriptResponse(12);
+  queue.SubmitOutput(true, {"A"});
+  queue.Start();
+  Settle([](const Record& r) { return r.discards == 1 && Idle(r); });
+  EXPECT_EQ(fake.Snap().discards, 1);
 }
 
 // --- idle, ClearOutput ------------------------------------------------------

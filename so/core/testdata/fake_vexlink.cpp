@@ -3,7 +3,9 @@
 // printer, and a few test-only exports to read what happened and to make the
 // next writes short or the next OpenPort fail. Tests load it by path (the same
 // path mngdir names), so both sides see one copy of this state.
+#include <array>
 #include <cstring>
+#include <deque>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -21,7 +23,7 @@ struct FakePort {
 };
 
 struct Counters {
-  int32_t create = 0, remove = 0, option = 0, open = 0, close = 0, clear = 0, write = 0;
+  int32_t create = 0, remove = 0, option = 0, open = 0, close = 0, clear = 0, write = 0, power = 0;
 };
 
 std::mutex g_mutex;
@@ -36,6 +38,8 @@ int32_t g_short_writes = 0;
 bool g_fail_open = false;
 uint32_t g_last_baud = 0;
 int32_t g_power = qz381::ports::kPowerStateUnknown;
+// Status blocks the next GetASBState calls answer, one each, oldest first.
+std::deque<std::array<uint8_t, 4>> g_blocks;
 std::set<uint64_t> g_threads;
 uint64_t g_last_thread = 0;
 
@@ -138,11 +142,16 @@ int32_t QZ381_PORT_CALL GetInputBufferCount(int32_t /*port_id*/) {
 // those of the calls it makes.
 int32_t QZ381_PORT_CALL IsPowerState(int32_t /*port_id*/) {
   std::lock_guard<std::mutex> guard(g_mutex);
+  ++g_count.power;
   return g_power;
 }
 
-int32_t QZ381_PORT_CALL GetASBState(uint8_t* /*status*/, int32_t /*port_id*/) {
-  return 0;
+int32_t QZ381_PORT_CALL GetASBState(uint8_t* status, int32_t /*port_id*/) {
+  std::lock_guard<std::mutex> guard(g_mutex);
+  if (g_blocks.empty() || !status) return 0;
+  std::memcpy(status, g_blocks.front().data(), 4);
+  g_blocks.pop_front();
+  return 1;
 }
 
 // --- test-only exports -------------------------------------------------------
@@ -156,6 +165,7 @@ QZ381_PORT_EXPORT void FakeVexlinkReset() {
   g_short_writes = 0;
   g_fail_open = false;
   g_power = qz381::ports::kPowerStateUnknown;
+  g_blocks.clear();
   g_threads.clear();
   g_last_thread = 0;
   g_last_created = 0;
@@ -199,7 +209,7 @@ QZ381_PORT_EXPORT void FakeVexlinkFailOpen(int32_t fail) {
 }
 
 // Calls of one entry point since the reset: "CreatePort", "RemovePort",
-// "SetDeviceOption", "OpenPort", "ClosePort", "Clear" or "Write".
+// "SetDeviceOption", "OpenPort", "ClosePort", "Clear", "Write" or "IsPowerState".
 QZ381_PORT_EXPORT int32_t FakeVexlinkCount(const char* entry) {
   std::lock_guard<std::mutex> guard(g_mutex);
   const std::string e = entry ? entry : "";
@@ -210,6 +220,7 @@ QZ381_PORT_EXPORT int32_t FakeVexlinkCount(const char* entry) {
   if (e == "ClosePort") return g_count.close;
   if (e == "Clear") return g_count.clear;
   if (e == "Write") return g_count.write;
+  if (e == "IsPowerState") return g_count.power;
   return -1;
 }
 
@@ -217,6 +228,20 @@ QZ381_PORT_EXPORT int32_t FakeVexlinkCount(const char* entry) {
 QZ381_PORT_EXPORT void FakeVexlinkSetPowerState(int32_t code) {
   std::lock_guard<std::mutex> guard(g_mutex);
   g_power = code;
+}
+
+// Queues a four-byte status block for GetASBState.
+QZ381_PORT_EXPORT void FakeVexlinkPushStatusBlock(const uint8_t* block) {
+  std::lock_guard<std::mutex> guard(g_mutex);
+  std::array<uint8_t, 4> b;
+  std::memcpy(b.data(), block, 4);
+  g_blocks.push_back(b);
+}
+
+// Status blocks not yet taken by GetASBState.
+QZ381_PORT_EXPORT int32_t FakeVexlinkStatusBlocksLeft() {
+  std::lock_guard<std::mutex> guard(g_mutex);
+  return static_cast<int32_t>(g_blocks.size());
 }
 
 QZ381_PORT_EXPORT uint32_t FakeVexlinkLastBaudRate() {

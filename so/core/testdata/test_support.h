@@ -56,6 +56,9 @@ class FakeVexlink {
     Bind("FakeVexlinkLastBaudRate", &baud_);
     Bind("FakeVexlinkThreadCount", &thread_count_);
     Bind("FakeVexlinkLastThread", &last_thread_);
+    Bind("FakeVexlinkSetPowerState", &set_power_);
+    Bind("FakeVexlinkPushStatusBlock", &push_block_);
+    Bind("FakeVexlinkStatusBlocksLeft", &blocks_left_);
     reset_();
   }
   static std::string Path() { return QZ381_FAKE_VEXLINK; }
@@ -80,6 +83,14 @@ class FakeVexlink {
   uint32_t LastBaudRate() { return baud_(); }
   int32_t ThreadCount() { return thread_count_(); }
   uint64_t LastThread() { return last_thread_(); }
+  // What IsPowerState answers from now on.
+  void SetPowerState(int32_t code) { set_power_(code); }
+  // The next GetASBState answers these four bytes (once).
+  void PushStatusBlock(uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3) {
+    const uint8_t block[4] = {b0, b1, b2, b3};
+    push_block_(block);
+  }
+  int32_t StatusBlocksLeft() { return blocks_left_(); }
 
  private:
   template <typename Fn>
@@ -97,6 +108,9 @@ class FakeVexlink {
   uint32_t (*baud_)() = nullptr;
   int32_t (*thread_count_)() = nullptr;
   uint64_t (*last_thread_)() = nullptr;
+  void (*set_power_)(int32_t) = nullptr;
+  void (*push_block_)(const uint8_t*) = nullptr;
+  int32_t (*blocks_left_)() = nullptr;
 };
 
 // A fresh folder under the system's temporary folder, removed with the object.
