@@ -92,6 +92,30 @@ stage_tsan() {
   return "$build_rc"
 }
 
+# The Debian package of the release tree: built, listed, unpacked into a
+# scratch root and run from there. Nothing in it may name the build tree, and
+# the installed programs must find their modules and files in their own prefix.
+stage_package() {
+  local scratch="$b/package-root" deb
+  rm -f "$b"/qz381_*.deb
+  (cd "$b" && cpack -G DEB) || return $?
+  deb="$(ls "$b"/qz381_*.deb)"
+  dpkg-deb --info "$deb"
+  dpkg-deb --contents "$deb"
+  rm -rf "$scratch"
+  mkdir -p "$scratch"
+  dpkg -x "$deb" "$scratch"
+  if grep -rl -F "$root/$b" "$scratch"; then
+    echo "the files above name the build tree $root/$b"
+    return 1
+  fi
+  local run=(env -i PATH=/usr/bin:/bin HOME="$scratch/home")
+  "${run[@]}" "$scratch/usr/bin/qz381" --help
+  printf 'QZ381\n' | "${run[@]}" "$scratch/usr/bin/qz381" translate >/dev/null
+  "${run[@]}" "$scratch/usr/bin/qz381" demo --out "$scratch/demo" >/dev/null
+  test -s "$scratch/demo/receipt.png"
+}
+
 stage_os_headers() {
   bash scripts/check_os_headers.sh
 }
@@ -187,6 +211,7 @@ bash scripts/setup.sh
 
 run_stage "OS-header check" stage_os_headers
 run_stage "release build and tests" stage_release
+run_stage "Debian package" stage_package
 if [[ "$quick" != 1 ]]; then
   run_stage "ASan+UBSan build and tests" stage_asan
   run_stage "TSan build and concurrency tests" stage_tsan
