@@ -2,6 +2,9 @@
 // the service object, Vexlink and com over a pseudo-terminal.
 //   BM_PrintToOutputComplete: asynchronous PrintNormal of a 1 KB receipt on a
 //     type-2 printer until its OutputComplete event reaches the application.
+//   BM_PrintToOutputCompleteAt115200: the same with the virtual printer paced to
+//     115 200 baud (10 bits a byte), against the time the bytes the job sent
+//     need on such a line (wire_ms; over_wire_ms is the median of the excess).
 //   BM_StatusToEvent: a status block leaving the printer (cover opened or
 //     closed) until SOStatusUpdate reaches the application.
 // Both report the median and the 99th percentile of the iterations as counters;
@@ -12,25 +15,15 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
 #include <mutex>
 #include <string>
 #include <vector>
 
-#include "co/pos_printer.h"
-#include "platform/registry.h"
-#include "setup/install.h"
-#include "tools/sim/simulator.h"
+#include "bench/bench_stack.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-namespace fs = std::filesystem;
-
-constexpr char kDevice[] = "QZ381Bench";
-constexpr char kPort[] = "COM39";
 
 class Waiter : public qz381::co::EventListener {
  public:
@@ -63,47 +56,17 @@ class Waiter : public qz381::co::EventListener {
 };
 
 // One installation, one virtual printer and one enabled device for the process.
+Waiter& TheWaiter() {
+  static Waiter waiter;
+  return waiter;
+}
 struct Stack {
-  Stack() {
-    dir = fs::temp_directory_path() /
-          ("qz381-bench-" + std::to_string(Clock::now().time_since_epoch().count()));
-    fs::create_directories(dir);
-    setenv("QZ381_REGISTRY", (dir / "registry.reg").c_str(), 1);
-    auto& reg = qz381::platform::DefaultRegistry();
-    qz381::setup::InstallLayout layout;
-    layout.install_dir = QZ381_INSTALL_FILES;
-    layout.vexlink = QZ381_VEXLINK_MODULE;
-    layout.com = QZ381_COM_MODULE;
-    layout.usb = (dir / "no-usb").string();
-    for (const auto& st :
-         {qz381::setup::WriteProductKey(reg, layout),
-          qz381::setup::RegisterServiceObject(QZ381_SO_MODULE),
-          qz381::setup::CreateDevice(reg, QZ381_INSTALL_FILES, kDevice, kPort, true)})
-      if (!st.ok()) std::fprintf(stderr, "service_bench: %s\n", st.ToString().c_str());
-    qz381::sim::SimulatorOptions options;
-    options.port_name = kPort;
-    options.keep_in_memory = false;
-    std::string error;
-    printer = qz381::sim::Simulator::Start(options, &error);
-    co = std::make_unique<qz381::co::PosPrinter>();  // after the registry is chosen
-    co->AddListener(&waiter);
-    int32_t rc = 0;
-    ok = printer && co->Open(kDevice) == 0 && co->ClaimDevice(1000) == 0 &&
-         co->SetNumber("DeviceEnabled", 1, &rc) && rc == 0 && co->SetNumber("AsyncMode", 1, &rc);
-  }
-  ~Stack() {
-    co->ReleaseDevice();
-    co->Close();
-    co.reset();
-    if (printer) printer->Stop();
-    std::error_code ec;
-    fs::remove_all(dir, ec);
-  }
-  fs::path dir;
-  std::unique_ptr<qz381::sim::Simulator> printer;
-  Waiter waiter;
-  std::unique_ptr<qz381::co::PosPrinter> co;
-  bool ok = false;
+  Stack() : stack({.keep_in_memory = true}, &TheWaiter()) {}
+  qz381::bench::Stack stack;
+  Waiter& waiter = TheWaiter();
+  qz381::sim::Simulator* printer = stack.ok() ? &stack.printer() : nullptr;
+  qz381::co::PosPrinter* co = &stack.control();
+  bool ok = stack.ok();
 };
 
 Stack& TheStack() {
@@ -118,29 +81,75 @@ void ReportPercentiles(benchmark::State& state, std::vector<double>& ms) {
   state.counters["p99_ms"] = ms[std::min(ms.size() - 1, ms.size() * 99 / 100)];
 }
 
+std::string Receipt1K() {
+  std::string receipt;
+  while (receipt.size() < 1024) receipt += "Item                          1.00\n";
+  receipt.resize(1024);
+  return receipt;
+}
+
+// One asynchronous 1 KB job to its OutputComplete, in ms; `sent` gets the bytes
+// the printer received meanwhile.
+double PrintOne(Stack& s, const std::string& receipt, size_t* sent) {
+  const size_t before = s.printer->RawBytes().size();
+  const auto start = Clock::now();
+  s.co->PrintNormal(2, receipt);
+  int32_t id = 0;
+  s.co->GetNumber("OutputID", &id);
+  const auto done = s.waiter.Wait(Waiter::kOutput, id);
+  *sent = s.printer->RawBytes().size() - before;
+  return std::chrono::duration<double, std::milli>(done - start).count();
+}
+
 void BM_PrintToOutputComplete(benchmark::State& state) {
   Stack& s = TheStack();
   if (!s.ok) {
     state.SkipWithError("the stack did not come up");
     return;
   }
-  std::string receipt;
-  while (receipt.size() < 1024) receipt += "Item                          1.00\n";
-  receipt.resize(1024);
+  const std::string receipt = Receipt1K();
   std::vector<double> ms;
   for (auto _ : state) {
-    auto start = Clock::now();
-    s.co->PrintNormal(2, receipt);
-    int32_t id = 0;
-    s.co->GetNumber("OutputID", &id);
-    auto done = s.waiter.Wait(Waiter::kOutput, id);
-    double took = std::chrono::duration<double, std::milli>(done - start).count();
+    size_t sent = 0;
+    const double took = PrintOne(s, receipt, &sent);
     state.SetIterationTime(took / 1000.0);
     ms.push_back(took);
   }
   ReportPercentiles(state, ms);
 }
 BENCHMARK(BM_PrintToOutputComplete)->UseManualTime()->Iterations(40)->Unit(benchmark::kMillisecond);
+
+void BM_PrintToOutputCompleteAt115200(benchmark::State& state) {
+  Stack& s = TheStack();
+  if (!s.ok) {
+    state.SkipWithError("the stack did not come up");
+    return;
+  }
+  constexpr double kBaud = 115200;
+  s.printer->SetBaud(static_cast<uint32_t>(kBaud));
+  const std::string receipt = Receipt1K();
+  std::vector<double> ms, over;
+  double wire_ms = 0;
+  for (auto _ : state) {
+    size_t sent = 0;
+    const double took = PrintOne(s, receipt, &sent);
+    wire_ms = static_cast<double>(sent) * 10 * 1000 / kBaud;
+    state.SetIterationTime(took / 1000.0);
+    ms.push_back(took);
+    over.push_back(took - wire_ms);
+  }
+  s.printer->SetBaud(0);
+  ReportPercentiles(state, ms);
+  if (!over.empty()) {
+    std::sort(over.begin(), over.end());
+    state.counters["wire_ms"] = wire_ms;
+    state.counters["over_wire_ms"] = over[over.size() / 2];
+  }
+}
+BENCHMARK(BM_PrintToOutputCompleteAt115200)
+    ->UseManualTime()
+    ->Iterations(40)
+    ->Unit(benchmark::kMillisecond);
 
 void BM_StatusToEvent(benchmark::State& state) {
   Stack& s = TheStack();

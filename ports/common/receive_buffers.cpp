@@ -36,7 +36,10 @@ void ByteRing::Reset(std::vector<uint8_t> storage) {
 size_t ByteRing::Push(std::span<const uint8_t> bytes) {
   const size_t n = std::min(bytes.size(), free_space());
   if (n == 0) return 0;
-  const size_t tail = (head_ + size_) % storage_.size();
+  // head_ + size_ < 2 * capacity: one subtraction wraps it (a division would
+  // cost more than the copy for the short runs the reader appends).
+  size_t tail = head_ + size_;
+  if (tail >= storage_.size()) tail -= storage_.size();
   const size_t first = std::min(n, storage_.size() - tail);
   std::memcpy(storage_.data() + tail, bytes.data(), first);
   std::memcpy(storage_.data(), bytes.data() + first, n - first);
@@ -50,7 +53,8 @@ size_t ByteRing::Pop(std::span<uint8_t> out) {
   const size_t first = std::min(n, storage_.size() - head_);
   std::memcpy(out.data(), storage_.data() + head_, first);
   std::memcpy(out.data() + first, storage_.data(), n - first);
-  head_ = (head_ + n) % storage_.size();
+  head_ += n;
+  if (head_ >= storage_.size()) head_ -= storage_.size();
   size_ -= n;
   if (size_ == 0) head_ = 0;
   return n;

@@ -38,11 +38,7 @@ class StatusRecogniser {
   std::span<const uint8_t> Held() const { return {collected_.data(), matched_}; }
 
  private:
-  void Stage(uint8_t byte) {
-    if (staged_ == staging_.size()) FlushStaged();
-    staging_[staged_++] = byte;
-  }
-  void FlushStaged();
+  void AppendData(const uint8_t* bytes, size_t count);
 
   DataBuffer& data_;
   StatusBuffer& status_;
@@ -50,11 +46,6 @@ class StatusRecogniser {
   size_t matched_ = 0;     // the match position p
   bool allowance_ = true;  // may a partial block cross the next chunk boundary
   uint64_t discarded_ = 0;
-  // Data bytes go to the data buffer in runs: one lock per run instead of one
-  // per byte. Runs are flushed before a block is stored, so the two buffers see
-  // the same order as byte-by-byte appending would give them.
-  std::array<uint8_t, 256> staging_{};
-  size_t staged_ = 0;
 };
 
 }  // namespace qz381::ports

@@ -134,6 +134,32 @@ TEST(StatusRecogniser, LongDataRunsKeepOrder) {
   ASSERT_EQ(out.blocks.size(), 1u);
 }
 
+// The recogniser looks for opening bytes many at a time; every byte value, at
+// every place within such a window and in the tail after it, opens a block
+// exactly when the table admits it there, and breaks a match in the same way.
+TEST(StatusRecogniser, EveryOpeningByteIsFoundAnywhereInAChunk) {
+  for (int byte = 0; byte < 256; ++byte) {
+    const uint8_t b = static_cast<uint8_t>(byte);
+    for (size_t offset = 0; offset < 140; offset += offset < 70 ? 1 : 13) {
+      SCOPED_TRACE(std::to_string(byte) + " at " + std::to_string(offset));
+      Bytes chunk(offset, 0x61);
+      chunk.insert(chunk.end(), {b, 0x20, 0x00, 0x0F, 0x10, 0x04});
+      chunk.insert(chunk.end(), 70, 0x61);
+      const Split out = Recognise({chunk}, 4096);
+      Bytes expected = chunk;
+      if (StatusRecogniser::Accepts(0, b)) {
+        ASSERT_EQ(out.blocks.size(), 1u);
+        EXPECT_EQ(out.blocks[0], (StatusBlock{b, 0x20, 0x00, 0x0F}));
+        expected.erase(expected.begin() + static_cast<ptrdiff_t>(offset),
+                       expected.begin() + static_cast<ptrdiff_t>(offset) + 4);
+      } else {
+        EXPECT_TRUE(out.blocks.empty());
+      }
+      EXPECT_EQ(out.data, expected);
+    }
+  }
+}
+
 // The reply to a real-time status request (0xx1xx10) must reach Read at once and
 // never wait as the start of a block.
 TEST(StatusRecogniser, RealTimeStatusRepliesAreNeverHeld) {

@@ -65,14 +65,8 @@ bool CPOSPrinter::PreparePicture(const std::string& file, const PictureSettings&
     platform::Trace("%s: %s", method, st.ToString().c_str());
     return false;
   }
-  output::Picture picture;
-  picture.width = loaded.width;
-  picture.height = loaded.height;
-  picture.pixels.resize(static_cast<size_t>(loaded.width) * loaded.height);
-  for (size_t i = 0; i < picture.pixels.size(); ++i) {
-    picture.pixels[i] = {loaded.rgb[3 * i], loaded.rgb[3 * i + 1], loaded.rgb[3 * i + 2]};
-  }
-  if (print) picture = output::RotatePicture(picture, s.rotation);
+  output::Picture picture = output::PictureFromRgb(loaded.width, loaded.height, loaded.rgb);
+  if (print) picture = output::RotatePicture(std::move(picture), s.rotation);
   if (picture.width <= 0 || picture.height <= 0) return false;
   int64_t width = s.width_dots > 0 ? s.width_dots : picture.width;
   width = std::min(width, TypeWidthLimit(s.type));
@@ -87,7 +81,8 @@ bool CPOSPrinter::PreparePicture(const std::string& file, const PictureSettings&
     platform::Trace("%s: the picture scales to %s dots", method, size.c_str());
     return false;
   }
-  *out = output::StretchPicture(picture, static_cast<int>(width), static_cast<int>(height));
+  *out =
+      output::StretchPicture(std::move(picture), static_cast<int>(width), static_cast<int>(height));
   return out->width > 0;
 }
 

@@ -5,6 +5,7 @@
 // match its size, is treated as empty; every encoder refuses with an empty
 // result.
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,10 @@ struct Picture {
   Rgb At(int x, int y) const;
 };
 
+// A picture from rows of three bytes a pixel (red, green, blue), as the picture
+// loader gives them; empty when the bytes do not match the size.
+Picture PictureFromRgb(int width, int height, std::span<const uint8_t> rgb);
+
 enum class PixelClass : uint8_t { kWhite = 0, kBlack = 1, kSecond = 2 };
 
 // White only for 255,255,255, black only for 0,0,0; anything else prints in the
@@ -35,11 +40,13 @@ PixelClass ClassifyPixel(Rgb c);
 
 // Turns the picture for the RotatePrint values: 1 returns it as it is, 257 a
 // quarter turn clockwise, 258 a quarter turn anticlockwise, 259 half a turn.
-// Every pixel is kept. Any other value gives an empty picture.
-Picture RotatePicture(const Picture& in, int32_t rotation);
+// Every pixel is kept. Any other value gives an empty picture. Taken by value:
+// a caller that moves its picture in spares a copy when nothing turns.
+Picture RotatePicture(Picture in, int32_t rotation);
 
 // Nearest-neighbour copy to width x height; empty when either is out of range.
-Picture StretchPicture(const Picture& in, int width, int height);
+// The picture itself when it already has that size.
+Picture StretchPicture(Picture in, int width, int height);
 
 // GS v 0: header and rows, one bit a pixel, set for anything not white.
 std::string EncodeRasterImage(const Picture& p);
