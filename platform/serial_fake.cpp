@@ -253,30 +253,7 @@ std::unique_ptr<SerialDevice> FakeSerialPorts::Open(std::string_view name, Statu
 
 // ---- fault injection ----
 
-struct FaultInjectingSerialPorts::Faults {
-  struct Rule {
-    int countdown = 0;  // calls until the failing one; 0 = no rule
-    FaultMode mode = FaultMode::kOnce;
-    Outcome outcome = Outcome::kIoError;
-    bool firing = false;  // kFromThenOn after its first failure
-  };
-  mutable std::mutex mutex;
-  std::map<SerialCall, Rule> rules;
-  std::map<SerialCall, int> calls;
-
-  // Counts the call; the outcome it must fail with, or nullopt.
-  std::optional<Outcome> Next(SerialCall call) {
-    std::lock_guard hold(mutex);
-    ++calls[call];
-    auto it = rules.find(call);
-    if (it == rules.end()) return std::nullopt;
-    Rule& rule = it->second;
-    if (rule.firing) return rule.outcome;
-    if (rule.countdown == 0 || --rule.countdown != 0) return std::nullopt;
-    if (rule.mode == FaultMode::kFromThenOn) rule.firing = true;
-    return rule.outcome;
-  }
-};
+struct FaultInjectingSerialPorts::Faults : FaultSchedule<SerialCall> {};
 
 namespace {
 
@@ -351,19 +328,15 @@ FaultInjectingSerialPorts::~FaultInjectingSerialPorts() = default;
 
 void FaultInjectingSerialPorts::FailCall(SerialCall call, int nth, FaultMode mode,
                                          Outcome outcome) {
-  std::lock_guard hold(faults_->mutex);
-  faults_->rules[call] = Faults::Rule{nth < 1 ? 1 : nth, mode, outcome, false};
+  faults_->Fail(call, nth, mode, outcome);
 }
 
 void FaultInjectingSerialPorts::ClearFaults() {
-  std::lock_guard hold(faults_->mutex);
-  faults_->rules.clear();
+  faults_->Clear();
 }
 
 int FaultInjectingSerialPorts::Calls(SerialCall call) const {
-  std::lock_guard hold(faults_->mutex);
-  auto it = faults_->calls.find(call);
-  return it == faults_->calls.end() ? 0 : it->second;
+  return faults_->Calls(call);
 }
 
 std::unique_ptr<SerialDevice> FaultInjectingSerialPorts::Open(std::string_view name,

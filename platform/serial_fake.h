@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/fault_schedule.h"
 #include "platform/serial.h"
 
 namespace qz381::platform {
@@ -73,8 +74,6 @@ enum class SerialCall {
   kRead,
   kWrite,
 };
-
-enum class FaultMode { kOnce, kFromThenOn };
 
 // Forwards to `inner` (which must outlive it) and to the devices it opens,
 // counting calls of each kind across all of them. A failed Write writes nothing,
