@@ -131,6 +131,17 @@ std::optional<ControlCommand> ParseControlCommand(std::string_view line, std::st
       if (hi < 0 || lo < 0) return fail("send: not a hex byte: " + digits.substr(i, 2));
       c.bytes += static_cast<char>(hi << 4 | lo);
     }
+  } else if (verb == "net") {
+    const std::string_view what = w.size() >= 2 ? w[1] : std::string_view();
+    if ((what == "drop" || what == "reset") && expect_args(1)) {
+      c.kind = Kind::kNetDrop;
+      c.flag = what == "reset";
+    } else if ((what == "refuse" || what == "stall") && expect_args(2) && OnOff(w[2])) {
+      c.kind = what == "refuse" ? Kind::kNetRefuse : Kind::kNetStall;
+      c.flag = *OnOff(w[2]);
+    } else {
+      return fail("usage: net refuse on|off | net drop | net reset | net stall on|off");
+    }
   } else if (verb == "status" || verb == "quit") {
     if (!expect_args(0)) return fail("usage: " + std::string(verb));
     c.kind = verb == "status" ? Kind::kStatus : Kind::kQuit;

@@ -6,6 +6,9 @@
 //   cartridge [primary|second] ok|near|empty|removed        cleaning on|off
 //   silent on|off               pause on|off                baud N (0: no limit)
 //   send HEX...                 status                      sleep MS       quit
+//   net refuse on|off           net drop | net reset        net stall on|off
+// (the net commands only on a simulator listening on TCP: refuse connections,
+// end the host's connection in order or with a reset, stop reading it).
 // Blank lines and lines beginning with '#' are no commands.
 #include <chrono>
 #include <cstdint>
@@ -34,6 +37,9 @@ struct ControlCommand {
     kStatus,
     kSleep,  // number (ms)
     kQuit,
+    kNetRefuse,  // flag: refuse
+    kNetDrop,    // flag: with a reset
+    kNetStall,   // flag: stalled
   };
   Kind kind = Kind::kStatus;
   bool flag = false;

@@ -1,4 +1,4 @@
-// qz381-sim: the virtual QZ381 receipt printer on a pseudo-terminal.
+// qz381-sim: the virtual QZ381 receipt printer on a pseudo-terminal or on TCP.
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
@@ -22,12 +22,15 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: qz381-sim [--port COMn] [--registry FILE] [--journal FILE] [--raw FILE]\n"
-    "                 [--control SOCKET] [--scenario FILE] [--baud N] [--print-path]\n"
+    "usage: qz381-sim [--port COMn | --tcp ADDRESS:PORT] [--registry FILE]\n"
+    "                 [--journal FILE] [--raw FILE] [--control SOCKET]\n"
+    "                 [--scenario FILE] [--baud N] [--print-path]\n"
     "                 [--render DIR] [--two-colour] [--no-stdin]\n"
     "Plays a QZ381 printer on a new pseudo-terminal. With --port the terminal is\n"
     "registered as that serial port name (in --registry FILE, or the default\n"
     "registry) until the simulator ends; without it, its path is printed.\n"
+    "With --tcp it is a network printer instead, listening on a loopback address\n"
+    "(127.0.0.1:9100; port 0 picks a free one), and prints ADDRESS:PORT.\n"
     "--render DIR draws the receipt: one PNG per cut, DIR/receipt-NNN.png;\n"
     "with --two-colour as a two-colour model (the second colour in red).\n"
     "What cannot be drawn is journaled as RENDER lines.\n"
@@ -36,7 +39,7 @@ constexpr const char* kUsage =
     "Ends on 'quit', SIGINT, SIGTERM, or the end of standard input.\n";
 
 struct Arguments {
-  std::string port, registry, journal, raw, control, scenario, render;
+  std::string port, tcp, registry, journal, raw, control, scenario, render;
   uint32_t baud = 0;
   bool print_path = false;
   bool use_stdin = true;
@@ -53,6 +56,8 @@ bool ParseArguments(int argc, char** argv, Arguments* a) {
     };
     if (arg == "--port") {
       if (!value(&a->port)) return false;
+    } else if (arg == "--tcp") {
+      if (!value(&a->tcp)) return false;
     } else if (arg == "--registry") {
       if (!value(&a->registry)) return false;
     } else if (arg == "--journal") {
@@ -82,7 +87,7 @@ bool ParseArguments(int argc, char** argv, Arguments* a) {
       return false;
     }
   }
-  return true;
+  return a->port.empty() || a->tcp.empty();
 }
 
 // Reads operator commands from standard input until it ends or `wake_fd`
@@ -146,6 +151,7 @@ int main(int argc, char** argv) {
   std::unique_ptr<qz381::platform::Registry> registry;
   qz381::sim::SimulatorOptions options;
   options.port_name = args.port;
+  options.tcp_address = args.tcp;
   if (!args.registry.empty()) {
     registry = qz381::platform::OpenRegistryFile(args.registry);
     options.registry = registry.get();
@@ -164,7 +170,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "qz381-sim: %s\n", error.c_str());
     return 1;
   }
-  if (args.print_path || args.port.empty()) {
+  if (!args.tcp.empty()) {
+    std::printf("%s\n", sim->NetworkAddress().c_str());
+    std::fflush(stdout);
+  } else if (args.print_path || args.port.empty()) {
     std::printf("%s\n", sim->SlavePath().c_str());
     std::fflush(stdout);
   }

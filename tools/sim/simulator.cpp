@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -14,6 +15,7 @@
 #include <filesystem>
 
 #include "tools/sim/render/render.h"
+#include "tools/sim/tcp_endpoint.h"
 
 namespace qz381::sim {
 namespace {
@@ -77,8 +79,7 @@ std::unique_ptr<Simulator> Simulator::Start(SimulatorOptions options, std::strin
   return sim;
 }
 
-std::string Simulator::Open() {
-  if (pipe2(wake_fds_, O_CLOEXEC | O_NONBLOCK) != 0) return Errno("pipe");
+std::string Simulator::OpenPty() {
   master_fd_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (master_fd_ < 0) return Errno("posix_openpt");
   if (grantpt(master_fd_) != 0 || unlockpt(master_fd_) != 0) return Errno("unlockpt");
@@ -95,6 +96,21 @@ std::string Simulator::Open() {
   if (tcsetattr(slave_fd_, TCSANOW, &tio) != 0) return Errno("tcsetattr");
   const int flags = fcntl(master_fd_, F_GETFL);
   if (flags < 0 || fcntl(master_fd_, F_SETFL, flags | O_NONBLOCK) != 0) return Errno("fcntl");
+  return {};
+}
+
+std::string Simulator::Open() {
+  if (pipe2(wake_fds_, O_CLOEXEC | O_NONBLOCK) != 0) return Errno("pipe");
+  if (options_.tcp_address.empty()) {
+    if (std::string failure = OpenPty(); !failure.empty()) return failure;
+  } else {
+    if (!options_.port_name.empty()) return "a port name is for a pseudo-terminal, not for TCP";
+    std::string failure;
+    tcp_ = TcpEndpoint::Listen(options_.tcp_address, &failure);
+    if (!tcp_) return failure;
+    network_address_ = tcp_->address();
+    network_port_ = tcp_->port();
+  }
 
   if (!options_.journal_path.empty()) {
     journal_file_ = std::fopen(options_.journal_path.c_str(), "w");
@@ -156,7 +172,8 @@ void Simulator::Stop() {
   Wake();
   if (io_thread_.joinable()) io_thread_.join();
   if (scenario_thread_.joinable()) scenario_thread_.join();
-  if (master_fd_ >= 0) parser_.Finish();
+  if (master_fd_ >= 0 || tcp_) parser_.Finish();
+  tcp_.reset();
   if (renderer_ && !renderer_->Empty()) WritePage(renderer_->Snapshot());
   renderer_.reset();
   Unregister();
@@ -191,14 +208,79 @@ void Simulator::Wake() {
   }
 }
 
+int Simulator::LineFd() const {
+  return tcp_ ? tcp_->connection_fd() : master_fd_;
+}
+
+int64_t Simulator::WriteLine(const char* bytes, size_t n) {
+  const int fd = LineFd();
+  if (fd < 0) return -1;
+  // A host that went away must not end the process with SIGPIPE.
+  return tcp_ ? send(fd, bytes, n, MSG_NOSIGNAL) : write(fd, bytes, n);
+}
+
+void Simulator::HostGone(const std::string& why) {
+  // A command the connection cut short is journaled as truncated.
+  parser_.Finish();
+  tcp_->Drop(false);
+  std::lock_guard lock(mu_);
+  JournalLocked("NET " + why);
+  // What waited for the old connection is lost with it, and the printer
+  // forgets what its host told it.
+  outbox_.clear();
+  const DeviceStatus status = state_.status;
+  state_.Initialize();
+  state_.automatic_status_mask = 0;
+  state_.status = status;
+  last_asb_ = {};
+  last_cartridge_ = {};
+  cv_.notify_all();
+}
+
+void Simulator::ServeNetwork(bool accept_ready) {
+  int drop = 0;
+  bool refusing = false, change_refusing = false;
+  {
+    std::lock_guard lock(mu_);
+    std::swap(drop, net_drop_);
+    refusing = net_refusing_;
+    change_refusing = net_refusing_ != net_refusing_applied_;
+    net_refusing_applied_ = net_refusing_;
+  }
+  if (drop != 0 && tcp_->connection_fd() >= 0) {
+    if (drop == 2) tcp_->Drop(true);
+    HostGone(drop == 2 ? "connection reset by the operator" : "connection closed by the operator");
+  }
+  if (change_refusing) {
+    std::string error;
+    if (tcp_->SetRefusing(refusing, &error)) {
+      JournalLine(refusing ? "NET refusing connections" : "NET taking connections");
+    } else {
+      JournalLine("NET cannot listen again: " + error);
+    }
+  }
+  if (!accept_ready) return;
+  // A host that connects again has given up on its old connection.
+  if (tcp_->connection_fd() >= 0) HostGone("connection replaced by a new one");
+  std::string peer;
+  if (tcp_->Accept(&peer)) {
+    std::lock_guard lock(mu_);
+    ++connections_;
+    JournalLocked("NET connected from " + peer);
+    cv_.notify_all();
+  }
+}
+
 void Simulator::IoLoop() {
   uint8_t buffer[4096];
   Clock::time_point next_read = Clock::now(), next_write = Clock::now();
   Clock::time_point last_byte = Clock::now();
   bool text_open = false;  // bytes arrived since the last flush of a text run
+  bool accept_ready = false;
 
   for (;;) {
-    bool paused, want_write;
+    if (tcp_) ServeNetwork(accept_ready);
+    bool paused, want_write, stalled;
     uint32_t baud;
     {
       std::lock_guard lock(mu_);
@@ -206,11 +288,12 @@ void Simulator::IoLoop() {
         // Whatever the printer already decided to say still goes out, as
         // far as the line takes it without waiting.
         if (!outbox_.empty() && !paused_) {
-          [[maybe_unused]] auto n = write(master_fd_, outbox_.data(), outbox_.size());
+          [[maybe_unused]] auto n = WriteLine(outbox_.data(), outbox_.size());
         }
         return;
       }
       paused = paused_;
+      stalled = net_stalled_;
       want_write = !outbox_.empty() && !paused_;
       baud = baud_;
       if (pacing_reset_) {
@@ -218,10 +301,12 @@ void Simulator::IoLoop() {
         pacing_reset_ = false;
       }
     }
+    const int line = LineFd();
     const auto now = Clock::now();
-    pollfd fds[2] = {{wake_fds_[0], POLLIN, 0}, {master_fd_, 0, 0}};
+    pollfd fds[3] = {
+        {wake_fds_[0], POLLIN, 0}, {line, 0, 0}, {tcp_ ? tcp_->listen_fd() : -1, POLLIN, 0}};
     Clock::time_point deadline = Clock::time_point::max();
-    if (!paused) {
+    if (!paused && !stalled) {
       if (now >= next_read)
         fds[1].events |= POLLIN;
       else
@@ -239,23 +324,29 @@ void Simulator::IoLoop() {
       timeout = static_cast<int>(std::max<int64_t>(
           0, std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count()));
     }
-    const int ready = poll(fds, 2, timeout);
+    const int ready = poll(fds, 3, timeout);
     if (ready < 0 && errno != EINTR) return;
+    accept_ready = (fds[2].revents & POLLIN) != 0;
     if (fds[0].revents & POLLIN) {
       char drain[64];
       while (read(wake_fds_[0], drain, sizeof drain) > 0) {
       }
     }
+    bool host_gone = false;
     // Reads and writes happen under the lock (both are non-blocking), so that
     // once SetPaused() returns not one more byte moves.
     if (fds[1].revents & POLLIN) {
       ssize_t n = 0;
       size_t want = 0;
+      int read_error = EAGAIN;  // nothing read: nothing wrong
       {
         std::lock_guard lock(mu_);
         baud = baud_;  // a rate set while we were waiting applies to this read
         want = std::min(sizeof buffer, PacedChunk(baud));
-        if (!paused_) n = read(master_fd_, buffer, want);
+        if (!paused_) {
+          n = read(line, buffer, want);
+          read_error = n == 0 ? 0 : n < 0 ? errno : EAGAIN;
+        }
       }
       if (n > 0) {
         const auto after = Clock::now();
@@ -266,24 +357,32 @@ void Simulator::IoLoop() {
                       LineTime(baud, static_cast<size_t>(n));
         Record(buffer, static_cast<size_t>(n));
         parser_.Feed({buffer, static_cast<size_t>(n)});
+      } else if (tcp_ && read_error != EAGAIN && read_error != EINTR) {
+        host_gone = true;  // 0: closed in order; otherwise reset
       }
     }
     if (fds[1].revents & POLLOUT) {
       std::lock_guard lock(mu_);
       baud = baud_;
       if (!paused_ && !outbox_.empty()) {
-        const ssize_t n =
-            write(master_fd_, outbox_.data(), std::min(outbox_.size(), PacedChunk(baud)));
+        const ssize_t n = WriteLine(outbox_.data(), std::min(outbox_.size(), PacedChunk(baud)));
         if (n > 0) {
           outbox_.erase(0, static_cast<size_t>(n));
           if (baud != 0)
             next_write = std::max(next_write, Clock::now() - LineTime(baud, 1)) +
                          LineTime(baud, static_cast<size_t>(n));
+        } else if (tcp_ && errno != EAGAIN && errno != EINTR) {
+          host_gone = true;
         }
       }
     }
+    if (tcp_ && (host_gone || (fds[1].revents & (POLLHUP | POLLERR)) != 0)) {
+      text_open = false;
+      HostGone("connection ended by the host");
+      continue;
+    }
     if (fds[1].revents & (POLLHUP | POLLERR)) {
-      // Cannot happen while we hold the slave open; never spin if it does.
+      // Cannot happen on the pty while we hold the slave open; never spin if it does.
       std::unique_lock lock(mu_);
       cv_.wait_for(lock, std::chrono::milliseconds(50), [this] { return stopping_; });
     }
@@ -365,190 +464,6 @@ void Simulator::ReportChangesLocked() {
   if ((mask & kAsbCartridge) && cartridge != last_cartridge_) {
     last_cartridge_ = cartridge;
     QueueLocked(cartridge.data(), cartridge.size());
-  }
-}
-
-void Simulator::SetCoverOpen(bool open) {
-  std::lock_guard lock(mu_);
-  state_.status.cover_open = open;
-  ReportChangesLocked();
-}
-
-void Simulator::SetPaper(Paper paper) {
-  std::lock_guard lock(mu_);
-  state_.status.paper = paper;
-  ReportChangesLocked();
-}
-
-void Simulator::SetOffline(bool offline) {
-  std::lock_guard lock(mu_);
-  state_.status.offline_switch = offline;
-  ReportChangesLocked();
-}
-
-void Simulator::SetFault(Fault fault) {
-  std::lock_guard lock(mu_);
-  state_.status.fault = fault;
-  ReportChangesLocked();
-}
-
-void Simulator::SetCartridge(bool second, Cartridge state) {
-  std::lock_guard lock(mu_);
-  (second ? state_.status.second : state_.status.primary) = state;
-  ReportChangesLocked();
-}
-
-void Simulator::SetHeadCleaning(bool on) {
-  std::lock_guard lock(mu_);
-  state_.status.head_cleaning = on;
-  ReportChangesLocked();
-}
-
-void Simulator::SetSilent(bool silent) {
-  std::lock_guard lock(mu_);
-  silent_ = silent;
-  if (silent) {
-    // Whatever was still waiting to go out is lost with the line, a status
-    // block among it: the host has not seen it, so the printer reports its
-    // state afresh when it speaks again.
-    if (!outbox_.empty()) {
-      outbox_.clear();
-      last_asb_ = {};
-      last_cartridge_ = {};
-    }
-  } else {
-    ReportChangesLocked();
-  }
-}
-
-void Simulator::SetPaused(bool paused) {
-  std::lock_guard lock(mu_);
-  paused_ = paused;
-  Wake();
-}
-
-void Simulator::SetBaud(uint32_t baud) {
-  std::lock_guard lock(mu_);
-  baud_ = baud;
-  pacing_reset_ = true;
-  Wake();
-}
-
-void Simulator::SendToHost(std::string_view bytes) {
-  std::lock_guard lock(mu_);
-  QueueLocked(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
-}
-
-std::string Simulator::Execute(std::string_view line) {
-  std::string error;
-  auto command = ParseControlCommand(line, &error);
-  if (!command) return error.empty() ? "ok" : "error: " + error;
-  return Execute(*command);
-}
-
-std::string Simulator::Execute(const ControlCommand& c) {
-  using Kind = ControlCommand::Kind;
-  {
-    std::lock_guard lock(mu_);
-    if (stopping_) return "error: simulator stopped";
-  }
-  switch (c.kind) {
-    case Kind::kCover:
-      SetCoverOpen(c.flag);
-      break;
-    case Kind::kPaper:
-      SetPaper(c.paper);
-      break;
-    case Kind::kOffline:
-      SetOffline(c.flag);
-      break;
-    case Kind::kError:
-      SetFault(c.fault);
-      break;
-    case Kind::kCartridge:
-      SetCartridge(c.second_cartridge, c.cartridge);
-      break;
-    case Kind::kCleaning:
-      SetHeadCleaning(c.flag);
-      break;
-    case Kind::kSilent:
-      SetSilent(c.flag);
-      break;
-    case Kind::kPause:
-      SetPaused(c.flag);
-      break;
-    case Kind::kBaud:
-      SetBaud(c.number);
-      break;
-    case Kind::kSend:
-      SendToHost(c.bytes);
-      break;
-    case Kind::kStatus: {
-      std::lock_guard lock(mu_);
-      return "ok " + DescribeStatus(state_) + " silent=" + (silent_ ? "on" : "off") +
-             " paused=" + (paused_ ? "on" : "off") + " baud=" + std::to_string(baud_);
-    }
-    case Kind::kSleep:
-      if (!SleepFor(std::chrono::milliseconds(c.number))) return "error: simulator stopped";
-      break;
-    case Kind::kQuit: {
-      {
-        std::lock_guard lock(mu_);
-        quit_ = true;
-      }
-      cv_.notify_all();
-      if (options_.on_quit) options_.on_quit();
-      break;
-    }
-  }
-  return "ok";
-}
-
-bool Simulator::SleepFor(std::chrono::milliseconds duration) {
-  std::unique_lock lock(mu_);
-  return !cv_.wait_for(lock, duration, [this] { return stopping_; });
-}
-
-bool Simulator::QuitRequested() const {
-  std::lock_guard lock(mu_);
-  return quit_;
-}
-
-void Simulator::RunScenario(std::vector<ScenarioStep> steps) {
-  std::lock_guard stop_lock(stop_mu_);
-  if (stopped_) return;
-  uint64_t generation;
-  {
-    std::lock_guard lock(mu_);
-    if (stopping_) return;
-    generation = ++scenario_generation_;
-  }
-  cv_.notify_all();
-  if (scenario_thread_.joinable()) scenario_thread_.join();
-  scenario_thread_ = std::thread([this, s = std::move(steps), generation]() mutable {
-    ScenarioLoop(std::move(s), generation);
-  });
-}
-
-void Simulator::ScenarioLoop(std::vector<ScenarioStep> steps, uint64_t generation) {
-  const auto start = Clock::now();
-  auto ended = [&] { return stopping_ || scenario_generation_ != generation; };
-  for (const auto& step : steps) {
-    {
-      std::unique_lock lock(mu_);
-      if (step.at && cv_.wait_until(lock, start + *step.at, ended)) return;
-      if (ended()) return;
-    }
-    std::string reply;
-    if (step.command.kind == ControlCommand::Kind::kSleep) {
-      std::unique_lock lock(mu_);
-      if (cv_.wait_for(lock, std::chrono::milliseconds(step.command.number), ended)) return;
-      continue;
-    }
-    reply = Execute(step.command);
-    if (reply.rfind("error", 0) == 0) {
-      std::fprintf(stderr, "qz381-sim: scenario line %d: %s\n", step.line, reply.c_str());
-    }
   }
 }
 

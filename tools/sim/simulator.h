@@ -1,9 +1,13 @@
 #pragma once
-// The virtual QZ381 on a pseudo-terminal. The service opens the slave side as
-// if it were a serial port; the simulator sits on the master side and plays the
+// The virtual QZ381 on a pseudo-terminal, or on TCP as a network printer. On a
+// pseudo-terminal the service opens the slave side as if it were a serial port
+// and the simulator sits on the master side; on TCP it listens on a loopback
+// address and serves one host connection at a time. Either way it plays the
 // printer: it reads and journals every command, keeps the printer's state,
 // answers real-time status requests and sends automatic status blocks, and
 // takes faults from its operator (a test, the control socket, a scenario).
+// A network printer forgets what its host told it (automatic status, styles)
+// when the connection ends, as one does when it is switched off.
 //
 // Threads: one I/O thread per simulator, plus a scenario thread while a
 // scenario runs. Every public method may be called from any thread. Every wait
@@ -33,7 +37,12 @@ class Renderer;
 struct Image;
 }  // namespace render
 
+class TcpEndpoint;
+
 struct SimulatorOptions {
+  // When set ("127.0.0.1:9100"; port 0: the system picks one), the printer
+  // listens there instead of opening a pseudo-terminal. Loopback addresses only.
+  std::string tcp_address;
   // When set, the pseudo-terminal is registered under this port name ("COM7")
   // in HKEY_LOCAL_MACHINE\HARDWARE\DEVICEMAP\SERIALCOMM for as long as the
   // simulator runs.
@@ -76,8 +85,12 @@ class Simulator {
   Simulator(const Simulator&) = delete;
   Simulator& operator=(const Simulator&) = delete;
 
-  // The device node the service opens ("/dev/pts/7").
+  // The device node the service opens ("/dev/pts/7"); empty on TCP.
   const std::string& SlavePath() const { return slave_path_; }
+  // Where it listens on TCP ("127.0.0.1:40123"), and the port; empty and 0 on
+  // a pseudo-terminal.
+  const std::string& NetworkAddress() const { return network_address_; }
+  uint16_t NetworkPort() const { return network_port_; }
 
   // Ends the I/O and scenario threads, journals a command left unfinished as
   // truncated, removes the registry mapping and closes the files. Idempotent;
@@ -98,6 +111,16 @@ class Simulator {
   // Paused: reads nothing and sends nothing; the host's writes back up.
   void SetPaused(bool paused);
   void SetBaud(uint32_t baud);
+  // Network faults (TCP only; false on a pseudo-terminal). Refusing closes the
+  // listening socket, so new connections are refused; the one there is stays.
+  bool SetNetRefusing(bool refusing);
+  // Ends the host's connection, in order or with a reset.
+  bool DropConnection(bool reset);
+  // Stalled: reads nothing from the host, so its writes back up; still sends.
+  bool SetNetStalled(bool stalled);
+  // True once a host is connected (the count-th connection since the start, 1
+  // for the first), false after `timeout` or when stopped.
+  bool WaitForConnection(size_t count, std::chrono::milliseconds timeout);
   // Sends bytes to the host as they are (after anything already queued).
   void SendToHost(std::string_view bytes);
 
@@ -124,7 +147,16 @@ class Simulator {
  private:
   explicit Simulator(SimulatorOptions options);
   std::string Open();
+  std::string OpenPty();
   void IoLoop();
+  // The descriptor the host's bytes come and go on: the pty master, or the
+  // host's connection (-1 without one). I/O thread only.
+  int LineFd() const;
+  int64_t WriteLine(const char* bytes, size_t n);
+  // TCP: applies the operator's refuse and drop requests; takes a new host;
+  // forgets the host whose connection ended. I/O thread, without mu_.
+  void ServeNetwork(bool accept_ready);
+  void HostGone(const std::string& why);
   void OnCommand(const Command& command);
   void JournalLocked(std::string line);
   void JournalLine(std::string line);  // takes mu_
@@ -140,6 +172,9 @@ class Simulator {
 
   SimulatorOptions options_;
   std::string slave_path_;
+  std::string network_address_;
+  uint16_t network_port_ = 0;
+  std::unique_ptr<TcpEndpoint> tcp_;  // I/O thread only once it runs
   int master_fd_ = -1;
   int slave_fd_ = -1;  // held open so the line never hangs up between host opens
   int wake_fds_[2] = {-1, -1};
@@ -162,6 +197,12 @@ class Simulator {
   bool paused_ = false;
   uint32_t baud_ = 0;
   bool pacing_reset_ = false;
+  // Network faults asked for, applied by the I/O thread.
+  bool net_refusing_ = false;
+  bool net_refusing_applied_ = false;
+  int net_drop_ = 0;  // 1: in order, 2: with a reset
+  bool net_stalled_ = false;
+  size_t connections_ = 0;
   StatusBlock last_asb_{};
   StatusBlock last_cartridge_{};
   std::string outbox_;  // bytes waiting for the line
