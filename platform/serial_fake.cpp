@@ -253,7 +253,7 @@ std::unique_ptr<SerialDevice> FakeSerialPorts::Open(std::string_view name, Statu
 
 // ---- fault injection ----
 
-struct FaultInjectingSerialPorts::Faults : FaultSchedule<SerialCall> {};
+struct FaultInjectingSerialPorts::Faults : FaultPlan<SerialCall> {};
 
 namespace {
 
@@ -336,7 +336,7 @@ void FaultInjectingSerialPorts::ClearFaults() {
 }
 
 int FaultInjectingSerialPorts::Calls(SerialCall call) const {
-  return faults_->Calls(call);
+  return faults_->Count(call);
 }
 
 std::unique_ptr<SerialDevice> FaultInjectingSerialPorts::Open(std::string_view name,

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/fault_schedule.h"
+#include "platform/fault_plan.h"
 #include "platform/serial.h"
 
 namespace qz381::platform {

@@ -248,7 +248,7 @@ std::unique_ptr<StreamSocket> FakeSockets::Connect(std::string_view host, uint16
 
 // ---- fault injection ----
 
-struct FaultInjectingSockets::Faults : FaultSchedule<SocketCall> {};
+struct FaultInjectingSockets::Faults : FaultPlan<SocketCall> {};
 
 namespace {
 
@@ -305,7 +305,7 @@ void FaultInjectingSockets::ClearFaults() {
 }
 
 int FaultInjectingSockets::Calls(SocketCall call) const {
-  return faults_->Calls(call);
+  return faults_->Count(call);
 }
 
 std::unique_ptr<StreamSocket> FaultInjectingSockets::Connect(std::string_view host, uint16_t port,

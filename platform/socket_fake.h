@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/fault_schedule.h"
+#include "platform/fault_plan.h"
 #include "platform/socket.h"
 
 namespace qz381::platform {
