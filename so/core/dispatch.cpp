@@ -1,5 +1,6 @@
 // The dispatch interface: 36 methods by identifier 1..36, looked up by name.
 #include <array>
+#include <exception>
 #include <string_view>
 
 #include "common/dispatch_methods.h"
@@ -122,8 +123,11 @@ HRESULT CPOSPrinter::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DI
   return hr;
 }
 
+// The control object is another module, perhaps of another compiler: nothing
+// thrown inside a method (an allocation that failed, a thread that could not
+// start) may unwind into it. It gets DISP_E_EXCEPTION and the trace says why.
 HRESULT CPOSPrinter::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params,
-                            VARIANT* result, EXCEPINFO*, UINT* arg_error) {
+                            VARIANT* result, EXCEPINFO*, UINT* arg_error) try {
   if (!(flags & DISPATCH_METHOD)) return DISP_E_MEMBERNOTFOUND;
   if (id < 1 || id > static_cast<DISPID>(opos::kDispatchMethods.size()))
     return DISP_E_MEMBERNOTFOUND;
@@ -280,6 +284,12 @@ HRESULT CPOSPrinter::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* par
   }
 #undef LONG_ARG
 #undef TEXT_ARG
+} catch (const std::exception& e) {
+  platform::Trace("Invoke %ld: stopped by an exception (%s)", static_cast<long>(id), e.what());
+  return DISP_E_EXCEPTION;
+} catch (...) {
+  platform::Trace("Invoke %ld: stopped by an exception", static_cast<long>(id));
+  return DISP_E_EXCEPTION;
 }
 
 }  // namespace qz381::so

@@ -3,6 +3,7 @@
 #include "so/core/server.h"
 
 #include <atomic>
+#include <exception>
 
 #include "platform/dynlib.h"
 #include "platform/registry.h"
@@ -38,8 +39,17 @@ class ClassFactory final : public IClassFactory {
     if (!object) return E_POINTER;
     *object = nullptr;
     if (outer) return CLASS_E_NOAGGREGATION;
-    CPOSPrinter* printer = new (std::nothrow) CPOSPrinter();
-    if (!printer) return E_OUTOFMEMORY;
+    // The object's members allocate too; whatever they throw stays here.
+    CPOSPrinter* printer = nullptr;
+    try {
+      printer = new CPOSPrinter();
+    } catch (const std::exception& e) {
+      platform::Trace("CreateInstance: the service object could not be made (%s)", e.what());
+      return E_OUTOFMEMORY;
+    } catch (...) {
+      platform::Trace("CreateInstance: the service object could not be made");
+      return E_OUTOFMEMORY;
+    }
     HRESULT hr = printer->QueryInterface(riid, object);
     printer->Release();  // the caller's reference, if any, keeps it alive
     return hr;
