@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "common/opos.h"
+#include "common/usb_devices.h"
 #include "platform/profile.h"
 #include "platform/trace.h"
 #include "so/core/pos_printer.h"
@@ -95,10 +96,16 @@ int32_t CPOSPrinter::LoadDeviceEntry(const std::string& device_name) {
     entry.Number("UsbCount", &usb_count);
     entry.Text("Pid", &pid);
     entry.Text("Vid", &vid);
-    // No attached USB printer is known to this build: no device fits.
-    platform::Trace("LoadDeviceEntry: no attached USB device fits %s (pid %s)", usb_name.c_str(),
-                    pid.c_str());
-    port.clear();
+    // The recorded path may be stale (another socket, another printer of the
+    // same product): the printers attached now decide.
+    usb::UsbDeviceList attached;
+    usb::EnumerateUsbDevices(attached);
+    port = usb::ResolveUsbDevice(attached, usb_name, usb_count, pid);
+    if (port.empty()) {
+      platform::Trace("LoadDeviceEntry: none of %u attached USB printers fits '%s' (Pid %s, %d)",
+                      static_cast<unsigned>(attached.size()), usb_name.c_str(), pid.c_str(),
+                      usb_count);
+    }
   } else {
     port.clear();
     entry.Text("TcpIp", &port);

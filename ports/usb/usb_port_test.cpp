@@ -1,0 +1,177 @@
+#include "ports/usb/usb_port.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/msgwindow.h"
+#include "platform/usb_fake.h"
+
+namespace qz381::ports {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using platform::FakeSerialLine;
+using std::chrono::milliseconds;
+using Clock = std::chrono::steady_clock;
+
+constexpr int32_t kOnline = kPowerStateOnline;
+constexpr int32_t kOffline = kPowerStateOffline;
+
+class UsbPortTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    line_ = printers_.Plug({"", "", 0x3A81, 0x0381, "QZ1"});
+    path_ = printers_.LastPlugged().path;
+  }
+  void Configure(UsbPort& port, const std::string& path) {
+    DeviceOption option = DefaultDeviceOption();
+    ASSERT_TRUE(SetPortName(option, path));
+    option.inputBufferSize = 256;
+    EXPECT_EQ(port.SetDeviceOption(option), 1);
+  }
+  // Opens `port_` on the test's thread, which then owns its window.
+  void Open() {
+    Configure(port_, path_);
+    ASSERT_EQ(port_.OpenPort(), 1);
+  }
+  // Runs the window's messages until the power state is `want`.
+  bool PumpUntilPower(int32_t want) {
+    const auto deadline = Clock::now() + milliseconds(3000);
+    while (Clock::now() < deadline) {
+      platform::WaitAndPumpMessages(20);
+      if (port_.IsPowerState() == want) return true;
+    }
+    return false;
+  }
+  std::shared_ptr<FakeSerialLine> Replug() {
+    line_ = printers_.Plug({"", "", 0x3A81, 0x0381, "QZ1"});
+    return line_;
+  }
+  int32_t WriteText(UsbPort& port, const std::string& text) {
+    return port.Write(reinterpret_cast<const uint8_t*>(text.data()),
+                      static_cast<int32_t>(text.size()));
+  }
+
+  platform::FakeUsbPrinters printers_;
+  std::shared_ptr<FakeSerialLine> line_;
+  std::string path_;
+  UsbPort port_{printers_, 30000};
+};
+
+TEST_F(UsbPortTest, BeforeOpenTheBadCallsAnswerZeroAndTheStateIsOffline) {
+  EXPECT_EQ(port_.IsPowerState(), kOffline);
+  EXPECT_EQ(port_.presence(), kUsbNotPresent);
+  EXPECT_EQ(port_.OpenPort(), 0);  // no path yet
+  DeviceOption nameless = DefaultDeviceOption();
+  EXPECT_EQ(port_.SetDeviceOption(nameless), 0);
+  uint8_t byte = 0;
+  EXPECT_EQ(port_.Write(&byte, 1), 0);
+  EXPECT_EQ(port_.Read(&byte, 1, 0), 0);
+  EXPECT_EQ(port_.GetASBState(&byte), 0);
+
+  UsbPort absent(printers_, 30001);
+  Configure(absent, path_ + "0");
+  EXPECT_EQ(absent.OpenPort(), 0);
+  EXPECT_EQ(absent.IsPowerState(), kOffline);
+}
+
+TEST_F(UsbPortTest, OpenCarriesBytesAndSplitsStatusBlocksFromData) {
+  Open();
+  EXPECT_EQ(port_.IsPowerState(), kOnline);
+  EXPECT_EQ(port_.OpenPort(), 1);  // a second open changes nothing
+  EXPECT_EQ(WriteText(port_, "\x1B@AB"), 4);
+  EXPECT_EQ(line_->TakeWritten(), (Bytes{0x1B, 0x40, 0x41, 0x42}));
+
+  line_->Send(Bytes{0x14, 0x00, 0x00, 0x0F, 0x37});
+  uint8_t got[4] = {};
+  EXPECT_EQ(port_.Read(got, 1, 3000), 1);  // at once once the byte is in
+  EXPECT_EQ(got[0], 0x37);
+  const auto deadline = Clock::now() + milliseconds(3000);
+  int32_t taken = 0;
+  while (!(taken = port_.GetASBState(got)) && Clock::now() < deadline) {
+    std::this_thread::sleep_for(milliseconds(10));
+  }
+  ASSERT_EQ(taken, 1);
+  EXPECT_EQ(Bytes(got, got + 4), (Bytes{0x14, 0x00, 0x00, 0x0F}));
+  EXPECT_EQ(port_.Read(got, 1, 50), 0);  // nothing buffered: the time-out, then 0
+  EXPECT_EQ(port_.GetInputBufferCount(), 0);
+
+  port_.ClosePort();
+  EXPECT_EQ(WriteText(port_, "A"), 0);
+  EXPECT_EQ(port_.Read(got, 1, 10), 0);
+  EXPECT_EQ(port_.GetInputBufferCount(), 0);
+  EXPECT_FALSE(line_->IsOpen());
+  EXPECT_EQ(port_.IsPowerState(), kOnline);  // presence keeps its value
+}
+
+TEST_F(UsbPortTest, UnplugAndReplugTurnThePowerStateByThemselves) {
+  Open();
+  printers_.Unplug(path_);
+  ASSERT_TRUE(PumpUntilPower(kOffline));
+  EXPECT_EQ(port_.presence(), kUsbRemoved);
+  EXPECT_EQ(WriteText(port_, "lost"), 0);
+
+  Replug();
+  ASSERT_TRUE(PumpUntilPower(kOnline));
+  EXPECT_EQ(WriteText(port_, "back"), 4);
+  EXPECT_EQ(line_->TakeWritten(), (Bytes{'b', 'a', 'c', 'k'}));
+}
+
+TEST_F(UsbPortTest, AWriteThatFindsThePrinterGoneReattachesWhenItIsBack) {
+  Open();
+  // No message is pumped: the write is the first to notice.
+  printers_.Unplug(path_);
+  EXPECT_EQ(WriteText(port_, "lost"), 0);
+  // Not back: the port waits as after a removal, so an arrival can revive it.
+  EXPECT_EQ(port_.presence(), kUsbRemoved);
+  EXPECT_EQ(port_.IsPowerState(), kOffline);
+
+  Replug();
+  EXPECT_EQ(WriteText(port_, "again"), 0);  // reattaches, still answers 0
+  EXPECT_EQ(port_.IsPowerState(), kOnline);
+  EXPECT_EQ(WriteText(port_, "ok"), 2);
+  EXPECT_EQ(line_->TakeWritten(), (Bytes{'o', 'k'}));
+}
+
+TEST_F(UsbPortTest, AWriteThatTimesOutLeavesThePortAsItWas) {
+  platform::FaultInjectingUsbPrinters faulty(printers_);
+  UsbPort port(faulty, 30002);
+  Configure(port, path_);
+  ASSERT_EQ(port.OpenPort(), 1);
+  faulty.FailCall(platform::UsbCall::kWrite, 1, platform::FaultMode::kOnce,
+                  platform::Outcome::kTimedOut);
+  EXPECT_EQ(WriteText(port, "0123456789"), 0);
+  EXPECT_EQ(port.IsPowerState(), kOnline);
+  EXPECT_EQ(faulty.Calls(platform::UsbCall::kOpen), 1);  // no reattach
+  EXPECT_EQ(WriteText(port, "ok"), 2);
+}
+
+TEST_F(UsbPortTest, AStormOfChangesEndsOnlineWithTheLastPrinter) {
+  Open();
+  for (int i = 0; i < 300; ++i) {
+    printers_.Unplug(path_);
+    Replug();
+  }
+  ASSERT_TRUE(PumpUntilPower(kOnline));
+  for (int i = 0; i < 10; ++i) platform::PumpMessages();
+  EXPECT_EQ(WriteText(port_, "x"), 1);
+  EXPECT_EQ(line_->TakeWritten(), Bytes{'x'});
+  port_.ClosePort();  // a hang here is the failure
+}
+
+TEST_F(UsbPortTest, AWatchThatCannotStartFailsTheOpenAndReleasesTheDevice) {
+  platform::FaultInjectingUsbPrinters faulty(printers_);
+  UsbPort port(faulty, 30003);
+  Configure(port, path_);
+  faulty.FailCall(platform::UsbCall::kWatch, 1, platform::FaultMode::kOnce);
+  EXPECT_EQ(port.OpenPort(), 0);
+  EXPECT_FALSE(line_->IsOpen());
+  EXPECT_EQ(port.OpenPort(), 1);
+}
+
+}  // namespace
+}  // namespace qz381::ports
