@@ -35,11 +35,6 @@ bool InMock();
 void RunUnderUmockdev(int argc, char** argv) {
   if (InMock() || getenv("QZ381_UMOCKDEV_TRIED")) return;
   setenv("QZ381_UMOCKDEV_TRIED", "1", 1);  // a wrapper that does not preload: no loop
-  // The preload library comes before the sanitizer's runtime in the library
-  // list; the sanitizer only has to be told that this is fine.
-  std::string asan = getenv("ASAN_OPTIONS") ? getenv("ASAN_OPTIONS") : "";
-  setenv("ASAN_OPTIONS", (asan + (asan.empty() ? "" : ":") + "verify_asan_link_order=0").c_str(),
-         1);
   std::vector<char*> args{const_cast<char*>("umockdev-wrapper")};
   for (int i = 0; i < argc; ++i) args.push_back(argv[i]);
   args.push_back(nullptr);
