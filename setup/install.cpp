@@ -26,6 +26,7 @@ using platform::Status;
 
 constexpr const char* kSetupFile = "setup.inf";
 constexpr const char* kModelFile = "posprn.inf";
+constexpr const char* kUsbRuleFile = "70-qz381-usb.rules";
 constexpr int kMaxModels = 255;  // the setup utility reads no further
 
 std::string Join(const std::string& dir, std::string_view name) {
@@ -126,6 +127,9 @@ Status CopyInstallFiles(const std::string& from_dir, const std::string& install_
       return Status::Fail(Outcome::kNotFound, "installation file " + Join(from_dir, name));
     }
   }
+  // The udev rule for USB printers goes along when it is there; putting it
+  // into /etc/udev/rules.d takes root (README).
+  if (platform::FileExists(Join(from_dir, kUsbRuleFile))) names.push_back(kUsbRuleFile);
   status = platform::MakeDirectories(install_dir);
   if (!status.ok()) return status;
   for (const std::string& name : names) {
