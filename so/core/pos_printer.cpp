@@ -342,9 +342,15 @@ int32_t CPOSPrinter::ReleaseDevice() {
   if (!claimed_) return Fail(OPOS_E_ILLEGAL);
   if (device_enabled_) SetDeviceEnabled(0);
   claimed_ = 0;
-  // From here on, whatever the status and output threads still post is dropped.
+  // From here on, whatever the status and output threads still post is dropped;
+  // an error the output thread waits on is answered "clear".
   PurgeEvents();
+  // The output thread ends what it was doing before the queue is emptied, so
+  // nothing it does can reach into the next claim (a late "clear" would drop
+  // the next session's jobs).
+  queue_->Stop();
   queue_->ClearOutput();
+  queue_->Start();
   if (PortChannel* channel = FindChannel(port_handle_)) {
     channel->SetStatusSink(nullptr);
     channel->CloseChannel(kOwnerServiceObject, settle_ms_);
