@@ -15,7 +15,7 @@ if(TARGET qz381platform)
           RUNTIME DESTINATION ${QZ381_INSTALL_LIBDIR})
 endif()
 
-foreach(module QZ381PrinterSO Vexlink com usb)
+foreach(module QZ381PrinterSO Vexlink com usb net)
   if(TARGET ${module})
     install(TARGETS ${module} LIBRARY DESTINATION ${QZ381_INSTALL_LIBDIR}
                               RUNTIME DESTINATION ${QZ381_INSTALL_LIBDIR})

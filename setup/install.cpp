@@ -97,6 +97,7 @@ InstallLayout LayoutFor(const std::string& prefix) {
   layout.vexlink = text(modules / ("Vexlink" QZ381_MODULE_SUFFIX));
   layout.com = text(modules / ("com" QZ381_MODULE_SUFFIX));
   layout.usb = text(modules / ("usb" QZ381_MODULE_SUFFIX));
+  layout.net = text(modules / ("net" QZ381_MODULE_SUFFIX));
   layout.service_object = text(modules / ("QZ381PrinterSO" QZ381_MODULE_SUFFIX));
   return layout;
 }
@@ -107,6 +108,7 @@ Status WriteProductKey(platform::Registry& reg, const InstallLayout& layout) {
       {"mngdir", &layout.vexlink},
       {"comdir", &layout.com},
       {"usbdir", &layout.usb},
+      {"netdir", &layout.net},
   };
   for (const auto& [name, text] : values) {
     Status status = reg.SetValue(Hive::kLocalMachine, kProductKey, name, RegValue::Text(*text));

@@ -23,6 +23,7 @@ struct InstallLayout {
   std::string vexlink;         // mngdir
   std::string com;             // comdir
   std::string usb;             // usbdir
+  std::string net;             // netdir: network printers
   std::string service_object;  // QZ381PrinterSO, registered at install time
 };
 InstallLayout LayoutFor(const std::string& prefix);
@@ -46,7 +47,7 @@ struct InstallOptions {
 // program points QZ381_REGISTRY at the file it was given).
 platform::Status Install(platform::Registry& reg, const InstallOptions& options);
 
-// The product key values Installdir, mngdir, comdir and usbdir.
+// The product key values Installdir, mngdir, comdir, usbdir and netdir.
 platform::Status WriteProductKey(platform::Registry& reg, const InstallLayout& layout);
 
 // Copies setup.inf, posprn.inf and the profile of every model setup.inf lists

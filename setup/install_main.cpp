@@ -90,11 +90,12 @@ int main(int argc, char** argv) {
             << "mngdir      " << layout.vexlink << "\n"
             << "comdir      " << layout.com << "\n"
             << "usbdir      " << layout.usb << "\n"
+            << "netdir      " << layout.net << "\n"
             << "registered  " << layout.service_object << "\n";
   if (!options.device_name.empty()) {
     std::cout << "device      " << options.device_name << " on " << options.port << "\n";
   }
-  for (const std::string* module : {&layout.vexlink, &layout.com, &layout.usb}) {
+  for (const std::string* module : {&layout.vexlink, &layout.com, &layout.usb, &layout.net}) {
     if (!qz381::platform::FileExists(*module)) {
       std::cerr << "qz381-install: warning: " << *module
                 << " is not installed; devices cannot open until it is\n";

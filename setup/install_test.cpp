@@ -85,6 +85,8 @@ TEST_F(InstallTest, WritesProductKeyCopiesFilesAndRegisters) {
             modules + "com" QZ381_MODULE_SUFFIX);
   EXPECT_EQ(Text(reg, Hive::kLocalMachine, kProductKey, "usbdir"),
             modules + "usb" QZ381_MODULE_SUFFIX);
+  EXPECT_EQ(Text(reg, Hive::kLocalMachine, kProductKey, "netdir"),
+            modules + "net" QZ381_MODULE_SUFFIX);
   for (const char* name : {"setup.inf", "posprn.inf", "QZ381.inf", "70-qz381-usb.rules"}) {
     EXPECT_TRUE(platform::FileExists(root + "/share/qz381/" + name)) << name;
   }

@@ -80,13 +80,15 @@ std::string_view PortNameOf(const DeviceOption& option);
 // time-outs; the port name is empty.
 DeviceOption DefaultDeviceOption();
 
-// Each module numbers its ports from its base. The com range ends where the usb
-// range begins: Vexlink tells the modules' ports apart by number alone, so an id
-// from one range must never appear in the other.
+// Each module numbers its ports from its base. Each range ends where the next
+// begins: Vexlink tells the modules' ports apart by number alone, so an id from
+// one range must never appear in another.
 inline constexpr int32_t kComPortIdBase = 10000;
 inline constexpr int32_t kComPortIdLimit = 30000;  // exclusive
 inline constexpr int32_t kUsbPortIdBase = 30000;
-inline constexpr int32_t kUsbPortIdLimit = INT32_MAX;  // exclusive
+inline constexpr int32_t kUsbPortIdLimit = 40000;  // exclusive
+inline constexpr int32_t kNetPortIdBase = 40000;
+inline constexpr int32_t kNetPortIdLimit = INT32_MAX;  // exclusive
 
 // Hands out ids base, base+1, ... and never repeats one; nullopt once the range
 // is used up (the module then fails CreatePort rather than reuse an id that a

@@ -5,6 +5,7 @@
 
 #include "platform/trace.h"
 #include "ports/common/export_guard.h"
+#include "ports/common/net_address.h"
 
 namespace qz381::ports {
 namespace {
@@ -50,8 +51,8 @@ std::unique_ptr<ModuleBinding> ModuleBinding::Load(const std::string& label,
 }
 
 PortRouter::PortRouter(std::unique_ptr<ModuleBinding> serial, std::unique_ptr<ModuleBinding> usb,
-                       platform::Spooler& spooler)
-    : serial_(std::move(serial)), usb_(std::move(usb)), spooler_(spooler) {}
+                       platform::Spooler& spooler, std::unique_ptr<ModuleBinding> net)
+    : serial_(std::move(serial)), usb_(std::move(usb)), net_(std::move(net)), spooler_(spooler) {}
 
 PortRouter::~PortRouter() {
   std::list<std::shared_ptr<Entry>> left;
@@ -111,6 +112,8 @@ int32_t PortRouter::CreatePort(const char* device_name, const char* port_name, u
     entry->binding = serial_.get();
   } else if (entry->kind == PortKind::kUsb) {
     entry->binding = usb_.get();
+  } else if (IsNetworkAddress(entry->port_name)) {
+    entry->binding = net_.get();
   }
   if (!entry->binding || !entry->binding->entry().CreatePort) {
     platform::Trace("Vexlink: CreatePort(%s, '%s'): no module takes this port", device_name,

@@ -1,5 +1,5 @@
 #pragma once
-// What Vexlink is: the two module bindings (com, usb), the table of the ports
+// What Vexlink is: the module bindings (com, usb, net), the table of the ports
 // created through it, routing by port name, forwarding with SetObject first,
 // and the spooler's printers moved off a serial port while it is open. The
 // exports in vexlink_exports.cpp hand every call to one PortRouter; tests build
@@ -60,9 +60,9 @@ class ModuleBinding {
 
 class PortRouter {
  public:
-  // Either binding may be null (no module). The spooler must outlive the router.
+  // Any binding may be null (no module). The spooler must outlive the router.
   PortRouter(std::unique_ptr<ModuleBinding> serial, std::unique_ptr<ModuleBinding> usb,
-             platform::Spooler& spooler);
+             platform::Spooler& spooler, std::unique_ptr<ModuleBinding> net = nullptr);
   // Closes and deletes the ports still held, puts their printers back, then
   // frees the modules: a module must not be unloaded under a running reader.
   ~PortRouter();
@@ -108,6 +108,7 @@ class PortRouter {
 
   std::unique_ptr<ModuleBinding> serial_;
   std::unique_ptr<ModuleBinding> usb_;
+  std::unique_ptr<ModuleBinding> net_;
   platform::Spooler& spooler_;
 
   std::mutex entries_mutex_;                   // the table only; never held across a module call

@@ -131,6 +131,7 @@ struct FakeModule {
 };
 using FakeCom = FakeModule<10000>;
 using FakeUsb = FakeModule<30000>;
+using FakeNet = FakeModule<40000>;
 
 class FakeSpooler final : public platform::Spooler {
  public:
@@ -175,9 +176,10 @@ class PortRouterTest : public testing::Test {
   void SetUp() override {
     FakeCom::Reset();
     FakeUsb::Reset();
+    FakeNet::Reset();
     spooler_.printers = {{"A", "COM1:"}, {"B", "COM10:"}, {"C", "LPT1:"}, {"D", "COM2:,COM1:"}};
-    router_ =
-        std::make_unique<PortRouter>(FakeCom::Binding("serial"), FakeUsb::Binding("USB"), spooler_);
+    router_ = std::make_unique<PortRouter>(FakeCom::Binding("serial"), FakeUsb::Binding("USB"),
+                                           spooler_, FakeNet::Binding("network"));
   }
   FakeSpooler spooler_;
   std::unique_ptr<PortRouter> router_;
@@ -193,8 +195,14 @@ TEST_F(PortRouterTest, RoutesByNameAndRefusesWhatNoModuleTakes) {
       {"\\\\?\\usb#vid_0dd4&pid_0195#5&2a&0&2#{28d78fad}", 1, 30000, INT32_MAX},
       {"\\\\.\\COM12", 1, 10000, 30000},  // a device path with COM in it is serial
       {"XCOMY", 1, 10000, 30000},         // "COM" anywhere
+      {"192.168.7.31", 1, 40000, INT32_MAX},
+      {"fe80::2", 1, 40000, INT32_MAX},
+      {"printer-3.shop.example", 1, 40000, INT32_MAX},
+      {"COMPANY-PRINTER", 1, 10000, 30000},  // the serial rule comes first
       {"LPT1", 1, 0, 0},
       {"com1", 1, 0, 0},
+      {"300.1.1.1", 1, 0, 0},
+      {"two words", 1, 0, 0},
       {"", 1, 0, 0},
       {"COM3", 2, 0, 0},
   };

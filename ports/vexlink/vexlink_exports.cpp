@@ -2,7 +2,7 @@
 // to the one PortRouter of the process, inside Guarded: nothing thrown here or
 // in a module below leaves Vexlink.
 //
-// The router, and with it com and usb, is made on the first call rather than by
+// The router, and with it com, usb and net, is made on the first call rather than by
 // a static initialiser. A static initialiser of a DLL runs under the Windows
 // loader lock, where loading another library is forbidden and can deadlock; a
 // first-call start under std::call_once is safe there and here, and several
@@ -39,10 +39,12 @@ std::once_flag router_once;
 
 PortRouter& Router() {
   std::call_once(router_once, [] {
-    // Each value on its own: a missing usb module leaves serial ports working.
+    // Each value on its own: a missing usb or net module leaves serial ports
+    // working.
     router = std::make_unique<PortRouter>(ModuleBinding::Load("serial", ModulePath("comdir")),
                                           ModuleBinding::Load("USB", ModulePath("usbdir")),
-                                          platform::DefaultSpooler());
+                                          platform::DefaultSpooler(),
+                                          ModuleBinding::Load("network", ModulePath("netdir")));
   });
   return *router;
 }
