@@ -109,8 +109,12 @@ int32_t CPOSPrinter::LoadDeviceEntry(const std::string& device_name) {
   } else {
     port.clear();
     entry.Text("TcpIp", &port);
+    // The TCP port travels in the baud rate; without TcpPort it is 0, which
+    // the network module takes as the printers' usual 9100, never the serial
+    // default's 9600.
     int32_t tcp_port = 0;
-    if (entry.Number("TcpPort", &tcp_port)) option_.baudRate = static_cast<uint32_t>(tcp_port);
+    entry.Number("TcpPort", &tcp_port);
+    option_.baudRate = static_cast<uint32_t>(tcp_port);
   }
   if (!ports::SetPortName(option_, port)) {
     platform::Trace("LoadDeviceEntry: port name of %u characters is too long",

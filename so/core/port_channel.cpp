@@ -143,8 +143,9 @@ void PortChannel::StatusThreadMain() {
               sink->OnPowerState(opos::OPOS_PS_ONLINE);
           }
           UnlockChannel();
-        } else if (sink) {
-          sink->OnPowerState(opos::OPOS_PS_OFFLINE);
+        } else {
+          if (power == opos::OPOS_PS_OFFLINE) power_losses_.fetch_add(1);
+          if (sink) sink->OnPowerState(opos::OPOS_PS_OFFLINE);
         }
       }
     }

@@ -58,6 +58,9 @@ class PortChannel {
   int32_t handle() const { return handle_; }
   void SetStatusSink(CPOSPrinter* sink) { sink_ = sink; }
   CPOSPrinter* status_sink() const { return sink_; }
+  // How often the port module has reported the printer off-line since the
+  // channel was made (a network printer's connection dropping).
+  uint32_t power_losses() const { return power_losses_.load(); }
   // Polling interval of the port status thread while open (80 ms).
   void SetPollIntervalForTest(uint32_t ms) { poll_ms_ = ms; }
 
@@ -88,6 +91,7 @@ class PortChannel {
   RecursiveTimedLock lock_;
   std::atomic<uint8_t> open_owners_{0};
   std::atomic<bool> stop_{false};
+  std::atomic<uint32_t> power_losses_{0};
   platform::Event stop_event_{true, false};
   std::thread status_thread_;
   uint32_t poll_ms_ = 80;

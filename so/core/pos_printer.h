@@ -211,6 +211,7 @@ class CPOSPrinter final : public IDispatch, private output::OutputDevice {
   int32_t WritePortBytes(const uint8_t* bytes, int32_t count) override;
   int32_t ReadPortBytes(uint8_t* buffer, int32_t count, uint32_t timeout_ms) override;
   void ClearPort() override;
+  uint32_t PortLosses() override;
   void SetState(int32_t state) override;
   void PostOutputComplete(int32_t output_id) override;
   void PostError(int32_t rc, int32_t rce, int32_t locus, int32_t response) override;

@@ -255,6 +255,11 @@ void CPOSPrinter::ClearPort() {
   if (PortChannel* channel = FindChannel(port_handle_)) channel->ClearChannel();
 }
 
+uint32_t CPOSPrinter::PortLosses() {
+  PortChannel* channel = FindChannel(port_handle_);
+  return channel ? channel->power_losses() : 0;
+}
+
 void CPOSPrinter::SetState(int32_t state) {
   std::lock_guard<std::mutex> guard(state_mutex_);
   if (state_ != OPOS_S_CLOSED) state_ = state;

@@ -5,6 +5,7 @@
 
 #include "platform/trace.h"
 #include "ports/common/port_kind.h"
+#include "ports/common/net_address.h"
 
 namespace qz381::output {
 
@@ -394,6 +395,7 @@ void OutputQueue::ThreadMain() {
     pending_.pop_front();
     cleared_ = false;
     holding_ = true;
+    if (sent_.empty()) losses_at_send_ = device_.PortLosses();
     lock.unlock();
     bool ok = SendJob(true, *job);
     lock.lock();
@@ -405,8 +407,20 @@ void OutputQueue::ThreadMain() {
     sent_.push_back(std::move(job));
     if (pending_.empty() || sent_.size() >= 10) {
       lock.unlock();
-      if (ok && ports::IsLinePort(ports::PortKindOf(device_.PortName())))
+      const std::string port = device_.PortName();
+      // A network printer is confirmed like a serial one: a send there only
+      // means the bytes reached the connection. An answer that comes over a
+      // connection made after the jobs went out confirms nothing: they may
+      // have been lost with the old one.
+      const bool network = ports::IsNetworkAddress(port);
+      if (ok && (ports::IsLinePort(ports::PortKindOf(port)) || network))
         ok = WaitPrinterReady(&failed, confirm_limit_ms_, false);
+      if (ok && network && device_.PortLosses() != losses_at_send_) {
+        platform::Trace("output: the connection to %s was lost before the jobs were confirmed",
+                        port.c_str());
+        failed = {kTimeout, 0};
+        ok = false;
+      }
       if (stop_.IsSet()) return;
       lock.lock();
       if (cleared_) continue;

@@ -62,6 +62,9 @@ class OutputDevice {
   virtual int32_t WritePortBytes(const uint8_t* bytes, int32_t count) = 0;
   virtual int32_t ReadPortBytes(uint8_t* buffer, int32_t count, uint32_t timeout_ms) = 0;
   virtual void ClearPort() = 0;
+  // How many times the port has lost its printer since it opened (a network
+  // printer's connection dropping); 0 for ports that cannot tell.
+  virtual uint32_t PortLosses() { return 0; }
 
   // State and events.
   virtual void SetState(int32_t state) = 0;
@@ -143,6 +146,7 @@ class OutputQueue {
   std::deque<std::unique_ptr<OutputJob>> sent_;
   bool cleared_ = false;
   bool holding_ = false;  // the output thread has a job outside both queues
+  uint32_t losses_at_send_ = 0;  // PortLosses() when the first unconfirmed job went out
   bool flag_when_idle_ = false;
   std::atomic<int32_t> error_level_{1};
   std::atomic<int32_t> error_station_{0};

@@ -36,7 +36,8 @@ class InstalledService : public ::testing::Environment {
     layout.module_dir = fs::path(QZ381_E2E_VEXLINK).parent_path().string();
     layout.vexlink = QZ381_E2E_VEXLINK;
     layout.com = QZ381_E2E_COM;
-    layout.usb = dir_ + "/no-usb-module";  // serial ports only
+    layout.usb = dir_ + "/no-usb-module";  // no USB printers
+    layout.net = QZ381_E2E_NET;
     layout.service_object = QZ381_E2E_SO;
     platform::Registry& reg = platform::DefaultRegistry();
     platform::Status st = setup::CopyInstallFiles(QZ381_E2E_INSTALL_FILES, layout.install_dir);
