@@ -76,7 +76,8 @@ inline bool IsDeviceName(std::string_view text) {
   if (text.size() < 4) return false;
   std::string head(text.substr(0, 3));
   for (char& c : head) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return (head == "COM" || head == "LPT") && std::all_of(text.begin() + 3, text.end(), IsDigit);
+  return (head == "COM" || head == "LPT" || head == "USB") &&
+         std::all_of(text.begin() + 3, text.end(), IsDigit);
 }
 
 inline bool IsHostName(std::string_view text) {
@@ -105,8 +106,8 @@ inline bool IsHostName(std::string_view text) {
 // "localhost". False for anything else: empty text, spaces or control bytes,
 // a dotted quad out of range ("300.1.1.1"), labels that begin or end with a
 // hyphen or are longer than 63 characters, names over 253 characters, and
-// Windows device names ("COM1", "lpt2"), which name local ports even in lower
-// case and are never looked up on the network.
+// Windows port names ("COM1", "lpt2", "USB001"), which name local ports even in
+// lower case and are never looked up on the network.
 inline bool IsNetworkAddress(std::string_view name) {
   using namespace net_address_detail;
   if (name.size() > 2 && name.front() == '[' && name.back() == ']') {

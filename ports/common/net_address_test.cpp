@@ -46,6 +46,7 @@ TEST(NetAddressTest, AddressesAndHostNamesAreTakenAndNothingElse) {
       {"COM1", false},
       {"com12", false},
       {"LPT1", false},
+      {"USB001", false},
       {"\\\\?\\USB#VID_1234&PID_0001#1#{28d78fad-5a12-11d1-ae5b-0000f803a8c2}", false},
       {"COM-printer", true},
   };

@@ -159,7 +159,7 @@ TEST_F(SoTest, RecordsQueuedAtReleaseAreDropped) {
 
 TEST_F(SoTest, AnErrorDroppedAtReleaseLeavesTheOutputQueueWorking) {
   constexpr int32_t kAsyncMode = 8001;
-  // A network printer: jobs complete when written, with no status to confirm.
+  // A network printer (its status request answered by the fake).
   SetDeviceValue("Port", platform::RegValue::Text("com1"));
   SetDeviceValue("TcpIp", platform::RegValue::Text("192.168.7.31"));
   so::CPOSPrinter* p = Enabled();

@@ -458,8 +458,9 @@ TEST_F(OutputQueueTest, BatchIsCutAtTenJobs) {
   EXPECT_EQ(fake.Snap().events, events);
 }
 
-TEST_F(OutputQueueTest, OnlySerialAndParallelPortsAreConfirmed) {
-  for (const std::string port : {"COM3", "LPT1", "USB001", "Eth:10.0.0.9", "\\\\?\\usb#vid"}) {
+TEST_F(OutputQueueTest, SerialParallelAndNetworkPortsAreConfirmed) {
+  for (const std::string port :
+       {"COM3", "LPT1", "192.168.7.31", "USB001", "Eth:10.0.0.9", "\\\\?\\usb#vid"}) {
     SCOPED_TRACE(port);
     FakeDevice device;
     device.port = port;
@@ -468,7 +469,8 @@ TEST_F(OutputQueueTest, OnlySerialAndParallelPortsAreConfirmed) {
     q.Start();
     EXPECT_TRUE(device.WaitFor(Events(1)));
     q.Stop();
-    const bool confirmed = port.starts_with("COM") || port.starts_with("LPT");
+    const bool confirmed =
+        port.starts_with("COM") || port.starts_with("LPT") || port == "192.168.7.31";
     EXPECT_EQ(device.Snap().writes, (confirmed ? Strings{"P", "A", kRequest} : Strings{"P", "A"}));
     EXPECT_EQ(device.Snap().events, Strings{"OutputComplete 1"});
   }

@@ -14,12 +14,14 @@
 #include <thread>
 
 #include "ports/common/managing_exports.h"
+#include "ports/common/net_address.h"
 
 namespace {
 
 struct FakePort {
   std::string device, name;
   bool open = false;
+  bool reply_pending = false;  // a status request waits for its answer
 };
 
 struct Counters {
@@ -66,7 +68,7 @@ int32_t QZ381_PORT_CALL CreatePort(const char* device_name, const char* port_nam
   for (auto& [id, port] : g_ports)
     if (port.name == port_name) return g_last_created = id;
   int32_t id = g_next_id++;
-  g_ports[id] = FakePort{device_name ? device_name : "", port_name, false};
+  g_ports[id] = FakePort{device_name ? device_name : "", port_name, false, false};
   return g_last_created = id;
 }
 
@@ -117,14 +119,25 @@ int32_t QZ381_PORT_CALL Write(const uint8_t* data, int32_t length, int32_t port_
     --g_full_writes_left;
   }
   g_written[port_id].append(reinterpret_cast<const char*>(data), static_cast<size_t>(n));
+  // A printer on a network port answers the status request that confirms a
+  // job ("ready"); serial ports here stay silent, as before.
+  static const std::string kStatusRequest("\x10\x04\x03", 3);
+  if (std::string(reinterpret_cast<const char*>(data), static_cast<size_t>(n)) == kStatusRequest &&
+      qz381::ports::IsNetworkAddress(it->second.name)) {
+    it->second.reply_pending = true;
+  }
   return n;
 }
 
-int32_t QZ381_PORT_CALL Read(uint8_t* /*buffer*/, int32_t /*length*/, uint32_t /*timeout_ms*/,
-                             int32_t /*port_id*/) {
+int32_t QZ381_PORT_CALL Read(uint8_t* buffer, int32_t length, uint32_t /*timeout_ms*/,
+                             int32_t port_id) {
   std::lock_guard<std::mutex> guard(g_mutex);
   Note();
-  return 0;
+  auto it = g_ports.find(port_id);
+  if (it == g_ports.end() || !it->second.reply_pending || !buffer || length <= 0) return 0;
+  it->second.reply_pending = false;
+  buffer[0] = 0x12;
+  return 1;
 }
 
 void QZ381_PORT_CALL Clear(int32_t /*port_id*/) {
