@@ -36,7 +36,7 @@ class InstalledService : public ::testing::Environment {
     layout.module_dir = fs::path(QZ381_E2E_VEXLINK).parent_path().string();
     layout.vexlink = QZ381_E2E_VEXLINK;
     layout.com = QZ381_E2E_COM;
-    layout.usb = dir_ + "/no-usb-module";  // no USB printers
+    layout.usb = QZ381_E2E_USB;
     layout.net = QZ381_E2E_NET;
     layout.service_object = QZ381_E2E_SO;
     platform::Registry& reg = platform::DefaultRegistry();

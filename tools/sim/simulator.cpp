@@ -80,12 +80,25 @@ std::unique_ptr<Simulator> Simulator::Start(SimulatorOptions options, std::strin
 }
 
 std::string Simulator::OpenPty() {
-  master_fd_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (master_fd_ < 0) return Errno("posix_openpt");
-  if (grantpt(master_fd_) != 0 || unlockpt(master_fd_) != 0) return Errno("unlockpt");
+  if (options_.usb_host_fd >= 0) return AttachPty(options_.usb_host_fd, &slave_path_);
+  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (master < 0) return Errno("posix_openpt");
+  std::string failure;
+  if (grantpt(master) != 0 || unlockpt(master) != 0) {
+    failure = Errno("unlockpt");
+  } else {
+    failure = AttachPty(master, &slave_path_);
+  }
+  close(master);
+  return failure;
+}
+
+std::string Simulator::AttachPty(int master, std::string* slave_path) {
+  master_fd_ = fcntl(master, F_DUPFD_CLOEXEC, 0);
+  if (master_fd_ < 0) return Errno("dup");
   char name[128];
   if (ptsname_r(master_fd_, name, sizeof name) != 0) return Errno("ptsname");
-  slave_path_ = name;
+  *slave_path = name;
   slave_fd_ = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (slave_fd_ < 0) return Errno("open slave");
   termios tio{};
@@ -97,6 +110,34 @@ std::string Simulator::OpenPty() {
   const int flags = fcntl(master_fd_, F_GETFL);
   if (flags < 0 || fcntl(master_fd_, F_SETFL, flags | O_NONBLOCK) != 0) return Errno("fcntl");
   return {};
+}
+
+void Simulator::Replug(int usb_host_fd) {
+  {
+    std::lock_guard lock(mu_);
+    if (replug_fd_ >= 0) close(replug_fd_);
+    replug_fd_ = fcntl(usb_host_fd, F_DUPFD_CLOEXEC, 0);
+  }
+  Wake();
+}
+
+void Simulator::MoveToReplugged() {
+  int fd = -1;
+  {
+    std::lock_guard lock(mu_);
+    std::swap(fd, replug_fd_);
+  }
+  if (fd < 0) return;
+  for (int* old : {&master_fd_, &slave_fd_}) {
+    if (*old >= 0) close(*old);
+    *old = -1;
+  }
+  // The host knows the printer by its node, not by the pseudo-terminal's
+  // name; SlavePath() stays as it was, so readers on other threads see no change.
+  std::string unused;
+  const std::string failure = AttachPty(fd, &unused);
+  close(fd);
+  if (!failure.empty()) std::fprintf(stderr, "qz381-sim: replug: %s\n", failure.c_str());
 }
 
 std::string Simulator::Open() {
@@ -177,7 +218,7 @@ void Simulator::Stop() {
   if (renderer_ && !renderer_->Empty()) WritePage(renderer_->Snapshot());
   renderer_.reset();
   Unregister();
-  for (int* fd : {&master_fd_, &slave_fd_, &wake_fds_[0], &wake_fds_[1]}) {
+  for (int* fd : {&master_fd_, &slave_fd_, &replug_fd_, &wake_fds_[0], &wake_fds_[1]}) {
     if (*fd >= 0) close(*fd);
     *fd = -1;
   }
@@ -280,6 +321,7 @@ void Simulator::IoLoop() {
 
   for (;;) {
     if (tcp_) ServeNetwork(accept_ready);
+    MoveToReplugged();
     bool paused, want_write, stalled;
     uint32_t baud;
     {

@@ -47,6 +47,11 @@ struct SimulatorOptions {
   // in HKEY_LOCAL_MACHINE\HARDWARE\DEVICEMAP\SERIALCOMM for as long as the
   // simulator runs.
   std::string port_name;
+  // When set (>= 0), the simulator serves this already-open far end of a
+  // pseudo-terminal instead of opening one: an emulated USB printer node
+  // (umockdev's testbed hands these out). The descriptor stays the caller's;
+  // the simulator works on a duplicate.
+  int usb_host_fd = -1;
   // Where to register; nullptr means the process's default registry. Must
   // outlive the simulator.
   platform::Registry* registry = nullptr;
@@ -121,6 +126,9 @@ class Simulator {
   // True once a host is connected (the count-th connection since the start, 1
   // for the first), false after `timeout` or when stopped.
   bool WaitForConnection(size_t count, std::chrono::milliseconds timeout);
+  // The USB printer was plugged in again and its node has a new far end
+  // (see usb_host_fd): the I/O thread moves to it before its next read.
+  void Replug(int usb_host_fd);
   // Sends bytes to the host as they are (after anything already queued).
   void SendToHost(std::string_view bytes);
 
@@ -148,6 +156,11 @@ class Simulator {
   explicit Simulator(SimulatorOptions options);
   std::string Open();
   std::string OpenPty();
+  // Takes a duplicate of the far end `master` and holds its node (named in
+  // `slave_path`) open, raw.
+  std::string AttachPty(int master, std::string* slave_path);
+  // Moves to the far end Replug() left, if any. I/O thread, without mu_.
+  void MoveToReplugged();
   void IoLoop();
   // The descriptor the host's bytes come and go on: the pty master, or the
   // host's connection (-1 without one). I/O thread only.
@@ -176,7 +189,8 @@ class Simulator {
   uint16_t network_port_ = 0;
   std::unique_ptr<TcpEndpoint> tcp_;  // I/O thread only once it runs
   int master_fd_ = -1;
-  int slave_fd_ = -1;  // held open so the line never hangs up between host opens
+  int slave_fd_ = -1;   // held open so the line never hangs up between host opens
+  int replug_fd_ = -1;  // guarded by mu_: a new far end for the I/O thread
   int wake_fds_[2] = {-1, -1};
   std::FILE* journal_file_ = nullptr;
   std::FILE* raw_file_ = nullptr;
