@@ -1,101 +1,27 @@
 // The exports of the net module: the module form of the port contract, acting
-// on the current port. The port list is the module's only state; it is made on
-// first use (a function-local static, so loading the module runs no code of
-// ours and needs no loader lock on Windows). Every body runs inside Guarded:
-// nothing thrown leaves the module.
-#include <exception>
-#include <list>
+// on the calling thread's current port. The port table is the module's only
+// state; it is made on first use (a function-local static, so loading the
+// module runs no code of ours and needs no loader lock on Windows). Every body
+// runs inside Guarded: nothing thrown leaves the module.
 #include <memory>
-#include <mutex>
-#include <optional>
-#include <utility>
 
 #include "platform/socket.h"
 #include "platform/trace.h"
+#include "ports/common/export_guard.h"
 #include "ports/common/module_exports.h"
+#include "ports/common/port_table.h"
 #include "ports/net/net_port.h"
 
 namespace qz381::ports {
 namespace {
 
-// The port list and the selection, one per module as the contract has it; a
-// caller driving several ports makes SetObject and its call one step (Vexlink
-// does). The mutex keeps the list and the selection themselves intact when
-// threads meet here; ports are held by shared_ptr so that a port deleted by
-// one thread stays alive until another thread's call on it has returned.
-class NetModule {
- public:
-  int32_t Create() {
-    std::lock_guard hold(mutex_);
-    current_.reset();
-    const std::optional<int32_t> id = ids_.Next();
-    if (!id) return -1;
-    auto port = std::make_shared<NetPort>(platform::DefaultSockets(), *id);
-    ports_.emplace_front(*id, port);
-    current_ = std::move(port);
-    return *id;
-  }
-  bool Select(int32_t id) {
-    std::lock_guard hold(mutex_);
-    for (auto& [port_id, port] : ports_) {
-      if (port_id != id) continue;
-      current_ = port;
-      return true;
-    }
-    return false;
-  }
-  std::shared_ptr<NetPort> Remove(int32_t id) {
-    std::lock_guard hold(mutex_);
-    for (auto it = ports_.begin(); it != ports_.end(); ++it) {
-      if (it->first != id) continue;
-      std::shared_ptr<NetPort> port = std::move(it->second);
-      ports_.erase(it);
-      if (current_ == port) current_.reset();
-      return port;
-    }
-    return nullptr;
-  }
-  std::shared_ptr<NetPort> Current() {
-    std::lock_guard hold(mutex_);
-    return current_;
-  }
-
- private:
-  std::mutex mutex_;
-  std::list<std::pair<int32_t, std::shared_ptr<NetPort>>> ports_;  // newest first
-  std::shared_ptr<NetPort> current_;
-  PortIdAllocator ids_{kNetPortIdBase, kNetPortIdLimit};
-};
-
-NetModule& Table() {
-  static NetModule module;
-  return module;
+PortTable<NetPort>& Table() {
+  static PortTable<NetPort> table(kNetPortIdBase, kNetPortIdLimit);
+  return table;
 }
 
 std::shared_ptr<NetPort> Current() {
   return Table().Current();
-}
-
-// Nothing thrown (a failed allocation, a thread that cannot start) leaves an
-// export: the caller gets the contract's failure value and a trace line.
-template <typename Result, typename Body>
-Result Guarded(const char* where, Result failure, Body&& body) noexcept {
-  try {
-    return body();
-  } catch (const std::exception& e) {
-    platform::Trace("%s: %s", where, e.what());
-  } catch (...) {
-    platform::Trace("%s: unknown exception", where);
-  }
-  return failure;
-}
-
-template <typename Body>
-void Guarded(const char* where, Body&& body) noexcept {
-  Guarded(where, 0, [&] {
-    body();
-    return 0;
-  });
 }
 
 }  // namespace
@@ -110,7 +36,7 @@ extern "C" {
 
 QZ381_PORT_EXPORT int32_t QZ381_PORT_CALL CreatePort() {
   return Guarded("net: CreatePort", int32_t{-1}, [] {
-    const int32_t id = Table().Create();
+    const int32_t id = Table().Create(platform::DefaultSockets());
     if (id < 0) platform::Trace("net: CreatePort: port ids used up");
     return id;
   });
