@@ -164,13 +164,18 @@ void CPOSPrinter::DeliverEvent(EventRecord& r) {
       args[0].vt = VT_I4 | VT_BYREF;
       args[0].plVal = &response;
       CallCo(dispid_error_, args, 4);
+      bool clear;
       {
         // A Close called from the callback has the last word on the state.
         std::lock_guard<std::mutex> guard(state_mutex_);
         if (state_ != OPOS_S_CLOSED) state_ = OPOS_S_IDLE;
         r.d = response;
         error_response_ = response;
+        clear = response == OPOS_ER_CLEAR && state_ != OPOS_S_CLOSED;
       }
+      // Cleared before the application can print again: the output thread may
+      // hear the answer late, and must not throw away what comes after it.
+      if (clear) queue_->ClearOutput();
       if (response_) response_->Set();
       break;
     }

@@ -278,15 +278,17 @@ bool OutputQueue::ClearQueuesLocked() {
 }
 
 void OutputQueue::ClearOutput() {
-  bool dropped;
-  {
-    std::lock_guard<std::recursive_mutex> guard(lock_);
-    dropped = ClearQueuesLocked() || !transaction_.empty();
-    in_transaction_ = false;
-    transaction_.clear();
-  }
+  std::unique_lock<std::recursive_mutex> lock(lock_);
+  ClearOutputLocked(lock);
+}
+
+void OutputQueue::ClearOutputLocked(std::unique_lock<std::recursive_mutex>& lock) {
+  const bool dropped = ClearQueuesLocked() || !transaction_.empty();
+  in_transaction_ = false;
+  transaction_.clear();
   // Outside the output lock: the device takes its settings lock, which is held
   // around calls into this queue.
+  lock.unlock();
   device_.ResetRotation();
   if (dropped) device_.OutputDiscarded();
 }
@@ -451,8 +453,12 @@ void OutputQueue::ThreadMain() {
     error_string_.clear();
     if (!answered) return;
     if (response == kClear) {
-      lock.unlock();
-      ClearOutput();
+      // Whoever answered may have cleared already (releasing the device does),
+      // and a job queued since then is not part of what the answer cleared.
+      if (cleared_)
+        lock.unlock();
+      else
+        ClearOutputLocked(lock);
       continue;
     }
     lock.unlock();

@@ -137,6 +137,8 @@ class OutputQueue {
   void UpdateOutputState();  // output lock held
   // True when a job was dropped (queued, unconfirmed or being sent).
   bool ClearQueuesLocked();
+  // ClearOutput with the output lock held; lets it go before calling the device.
+  void ClearOutputLocked(std::unique_lock<std::recursive_mutex>& lock);
   void ThreadMain();
   bool SleepUnlessStopped(uint32_t ms);
 

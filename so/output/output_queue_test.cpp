@@ -823,5 +823,20 @@ TEST_F(OutputQueueTest, StopDuringAnErrorLeavesNoErrorBehind) {
   EXPECT_EQ(fake.Snap().states, (std::vector<int32_t>{3, 4, 2, 3, 2}));
 }
 
+// Releasing the device clears the queue before the output thread hears the
+// error answered clear; a job queued in between is not part of what was cleared.
+TEST_F(OutputQueueTest, ClearAnsweredAfterTheQueueWasClearedKeepsALaterJob) {
+  fake.status = kCoverOpen;
+  queue.SubmitOutput(true, {"A"});
+  queue.Start();
+  ASSERT_TRUE(fake.WaitFor(Events(1)));
+  queue.ClearOutput();
+  fake.Set([](FakeDevice& d) { d.status = kOk; });
+  queue.SubmitOutput(true, {"B"});
+  fake.Answer(12);
+  Settle([](const Record& r) { return r.events.size() == 2 && Idle(r); });
+  EXPECT_EQ(fake.Snap().events, (Strings{"Error 114 201 1 11", "OutputComplete 2"}));
+}
+
 }  // namespace
 }  // namespace qz381::output

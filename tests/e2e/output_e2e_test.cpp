@@ -290,23 +290,19 @@ TEST_F(OutputE2eTest, CoverOpenAsynchronousErrorAnsweredClearDiscardsEverything)
   const size_t mark = RawSize();
 
   int32_t state_at_event = -1;
-  // The answer waits until both jobs are queued: on a loaded machine the
-  // first job's error could otherwise be cleared before the second arrives,
-  // which then rightly raises an error of its own.
-  std::atomic<bool> both_queued{false};
   events_.SetErrorHandler([&](const RecordedEvent&, int32_t* response) {
     state_at_event = Get("State");
-    for (int i = 0; i < 400 && !both_queued; ++i) std::this_thread::sleep_for(milliseconds(5));
     *response = 12;  // clear
   });
+  // Both jobs are queued before the first one's error can be answered: the
+  // answer comes on the thread the second print needs.
+  ASSERT_EQ(CallLong("COFreezeEvents", 1), 0);
   ASSERT_EQ(printer().PrintNormal(kReceipt, "cleared job 1\n"), 0);
   ASSERT_EQ(printer().PrintNormal(kReceipt, "cleared job 2\n"), 0);
-  both_queued = true;
+  ASSERT_EQ(CallLong("COFreezeEvents", 0), 0);
   ASSERT_TRUE(events_.WaitFor("Error 114 201 1 12", milliseconds(5000)));
   EXPECT_EQ(state_at_event, 4);
   EXPECT_TRUE(WaitForProperty("State", 2, milliseconds(2000)));
-  std::this_thread::sleep_for(milliseconds(300));
-  EXPECT_EQ(events_.Lines(), (std::vector<std::string>{"Error 114 201 1 12"}));
   EXPECT_EQ(RawSince(mark), "");
 
   // The queue works on with the next number; nothing cleared comes back.
@@ -317,6 +313,12 @@ TEST_F(OutputE2eTest, CoverOpenAsynchronousErrorAnsweredClearDiscardsEverything)
   EXPECT_EQ(Get("OutputID"), 3);
   ASSERT_TRUE(WaitForCompleted(1, milliseconds(5000)));
   EXPECT_EQ(Completed(), std::vector<int32_t>{3});
+  // Events arrive in order: a second error would have come before this.
+  const std::vector<std::string> lines = events_.Lines();
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                          [](const std::string& l) { return l.starts_with("Error"); }),
+            1)
+      << ::testing::PrintToString(lines);
   const std::string text = TextSince(mark);
   EXPECT_NE(text.find("after the clear"), std::string::npos);
   EXPECT_EQ(text.find("cleared job"), std::string::npos);
