@@ -24,7 +24,9 @@ class ComApartment {
   ComApartment& operator=(const ComApartment&) = delete;
 
  private:
-  bool joined_ = false;
+  // Whether CoInitializeEx took: only then is CoUninitialize owed. Elsewhere
+  // there is nothing to join.
+  [[maybe_unused]] bool joined_ = false;
 };
 
 // Used by one thread (the apartment's); objects it creates are released on

@@ -14,8 +14,12 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <list>
+#include <condition_variable>
+#include <memory>
 #include <mutex>
+#include <system_error>
+#include <thread>
+#include <utility>
 
 #include "platform/socket.h"
 
@@ -137,28 +141,21 @@ bool Cancelled(const std::atomic<bool>* cancel) {
   return cancel != nullptr && cancel->load();
 }
 
-// Host-name look-ups abandoned by a cancelled or timed-out Connect that the
-// resolver could not drop at once: freed by a later Connect once it is done.
-std::mutex g_abandoned_mutex;
-std::list<gaicb*> g_abandoned;
+// One host-name look-up, run on a thread of its own because getaddrinfo cannot
+// be interrupted. The connecting thread and the look-up share it; whichever
+// lets go last frees it, so a cancelled or timed-out Connect returns at once
+// and the look-up ends by itself when the resolver answers.
+struct Lookup {
+  std::mutex mutex;
+  std::condition_variable done_changed;
+  bool done = false;
+  int error = 0;
+  addrinfo* result = nullptr;
 
-// The request with the name, service and hints it was given.
-void FreeLookup(gaicb* request) {
-  ::free(const_cast<char*>(request->ar_name));
-  ::free(const_cast<char*>(request->ar_service));
-  delete request->ar_request;
-  if (request->ar_result != nullptr) ::freeaddrinfo(request->ar_result);
-  delete request;
-}
-
-void ReapAbandoned() {
-  std::lock_guard hold(g_abandoned_mutex);
-  g_abandoned.remove_if([](gaicb* request) {
-    if (::gai_error(request) == EAI_INPROGRESS) return false;
-    FreeLookup(request);
-    return true;
-  });
-}
+  ~Lookup() {
+    if (result != nullptr) ::freeaddrinfo(result);
+  }
+};
 
 // The addresses of `host`, looked up without blocking past the deadline or a
 // cancel. Address literals need no look-up and answer at once.
@@ -170,46 +167,36 @@ Status Resolve(const std::string& host, const std::string& service, Clock::time_
   hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
   if (::getaddrinfo(host.c_str(), service.c_str(), &hints, result) == 0) return Status::Ok();
 
-  ReapAbandoned();
   hints.ai_flags = AI_NUMERICSERV | AI_ADDRCONFIG;
-  auto* request = new gaicb{};
-  // The resolver reads the name, service and hints until it is done, which may
-  // be after this call returns: they are allocated with the request.
-  request->ar_name = ::strdup(host.c_str());
-  request->ar_service = ::strdup(service.c_str());
-  request->ar_request = new addrinfo(hints);
-  gaicb* list[1] = {request};
-  if (int rc = ::getaddrinfo_a(GAI_NOWAIT, list, 1, nullptr); rc != 0) {
-    FreeLookup(request);
-    return Status::Fail(Outcome::kIoError,
-                        "looking up '" + host + "': " + std::string(::gai_strerror(rc)));
+  auto lookup = std::make_shared<Lookup>();
+  try {
+    std::thread([lookup, host, service, hints] {
+      addrinfo* found = nullptr;
+      const int error = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &found);
+      std::lock_guard hold(lookup->mutex);
+      lookup->error = error;
+      lookup->result = found;
+      lookup->done = true;
+      lookup->done_changed.notify_all();
+    }).detach();
+  } catch (const std::system_error& e) {
+    return Status::Fail(Outcome::kIoError, "looking up '" + host + "': " + e.what());
   }
-  for (;;) {
-    const int state = ::gai_error(request);
-    if (state != EAI_INPROGRESS) {
-      if (state == 0) {
-        *result = request->ar_result;
-        request->ar_result = nullptr;
-      }
-      FreeLookup(request);
-      if (state == 0) return Status::Ok();
-      return Status::Fail(Outcome::kNotFound,
-                          "looking up '" + host + "': " + std::string(::gai_strerror(state)));
-    }
-    if (Cancelled(cancel) || Clock::now() >= deadline) break;
-    timespec slice{0, kCancelPollMs * 1000000L};
-    const gaicb* wait_list[1] = {request};
-    ::gai_suspend(wait_list, 1, &slice);
+  std::unique_lock hold(lookup->mutex);
+  while (!lookup->done && !Cancelled(cancel) && Clock::now() < deadline) {
+    lookup->done_changed.wait_until(
+        hold, std::min(deadline, Clock::now() + std::chrono::milliseconds(kCancelPollMs)));
   }
-  if (::gai_cancel(request) != EAI_NOTCANCELED) {
-    FreeLookup(request);
-  } else {
-    // Still running in the resolver: it keeps the request until reaped.
-    std::lock_guard hold(g_abandoned_mutex);
-    g_abandoned.push_back(request);
+  if (!lookup->done) {
+    return Status::Fail(Outcome::kTimedOut, "looking up '" + host + "': " +
+                                                (Cancelled(cancel) ? "cancelled" : "time-out"));
   }
-  return Status::Fail(Outcome::kTimedOut, "looking up '" + host + "': " +
-                                              (Cancelled(cancel) ? "cancelled" : "time-out"));
+  if (lookup->error != 0) {
+    return Status::Fail(Outcome::kNotFound,
+                        "looking up '" + host + "': " + std::string(::gai_strerror(lookup->error)));
+  }
+  *result = std::exchange(lookup->result, nullptr);
+  return Status::Ok();
 }
 
 void SetOption(int fd, int level, int name, int value) {
