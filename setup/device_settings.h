@@ -25,6 +25,9 @@ struct UsbEntry {
   std::string name;     // "USB%03d:"
   std::string pid;      // 4 upper-case hex digits
   std::string vid;
+  std::string serial;  // as the printer reports it; shown only
+
+  bool operator==(const UsbEntry&) const = default;
 };
 // Refilled each time USB mode is entered; may block briefly while it looks.
 using UsbEnumerator = std::function<std::vector<UsbEntry>()>;
@@ -96,12 +99,14 @@ class CDeviceSettings {
   bool PortInUse(const std::string& port) const;
   bool LdnFree();
   bool Save();
+  // The USB list's entry of that name, from the last time USB mode was
+  // entered; null when there is none.
+  const UsbEntry* FindUsb(const std::string& name) const;
 
  private:
   void Load();
   void SwitchInterface();
   int FindPort(const std::string& name) const;
-  const UsbEntry* FindUsb(const std::string& name) const;
   std::string DeviceKey() const;
   bool RefusePortInUse();
 

@@ -145,9 +145,9 @@ TEST_F(DeviceSettingsTest, UsbListsTheModelsDevicesAndFallsBackToSerialWithout) 
   EXPECT_EQ(dialog->fields().selected_port(), "COM1");
   EXPECT_EQ(dialog->fields().output_buffer, "4096");
 
-  usb_ = {{1, "\\\\?\\USB#VID_3A81&PID_0381#A", "USB001:", "0381", "3A81"},
-          {1, "\\\\?\\USB#VID_1111&PID_2222#B", "USB002:", "2222", "1111"},
-          {2, "\\\\?\\USB#VID_3A81&PID_0381#C", "USB003:", "0381", "3A81"}};
+  usb_ = {{1, "\\\\?\\USB#VID_3A81&PID_0381#A", "USB001:", "0381", "3A81", ""},
+          {1, "\\\\?\\USB#VID_1111&PID_2222#B", "USB002:", "2222", "1111", ""},
+          {2, "\\\\?\\USB#VID_3A81&PID_0381#C", "USB003:", "0381", "3A81", ""}};
   dialog->SelectInterface(Interface::kUsb);
   EXPECT_THAT(dialog->fields().ports, ElementsAre("USB001:", "USB003:"));
   dialog->ChoosePort(1);

@@ -32,7 +32,7 @@ int main(int argc, char** argv) {
                                    std::cerr,
                                    std::cin,
                                    qz381::platform::StdinIsTerminal(),
-                                   qz381::setup::AttachedUsbPrinters,
+                                   [] { return qz381::setup::AttachedUsbPrinters(); },
                                    [&reg] { return qz381::setup::NewControlObject(reg); }};
   return qz381::setup::RunSetupCommand(args, context);
 }

@@ -9,6 +9,7 @@
 
 #include "setup/gui/dialogs.h"
 #include "setup/gui/skin_art.h"
+#include "setup/usb_devices.h"
 
 namespace qz381::setup::gui {
 
@@ -97,6 +98,8 @@ CDeviceSettingsDlg::CDeviceSettingsDlg(SetupEnvironment& env, const std::string&
   stop_bits_ = List(this, kStopBits, 110, 212);
   Label(this, "Flow Control :", 20, 234);
   flow_control_ = List(this, kFlowControls, 110, 234);
+  // Below the lists: which printer a "USB00n:" name stands for.
+  usb_info_ = Label(this, "", 20, 257, 265);
 
   Label(this, "Input Buffer :", 222, 124, 140);
   input_buffer_ = Box(this, 362, 124, 70);
@@ -171,8 +174,15 @@ void CDeviceSettingsDlg::PutValues() {
     interfaces_[i]->setChecked(static_cast<int>(f.interface) == i);
   }
   port_->clear();
-  for (const std::string& name : f.ports) port_->addItem(Text(name));
+  for (const std::string& name : f.ports) {
+    const UsbEntry* usb = f.interface == Interface::kUsb ? model_.FindUsb(name) : nullptr;
+    const QString identifiers = usb ? Text(DescribeUsbEntry(*usb)) : QString();
+    port_->addItem(Text(name), identifiers);
+    port_->setItemData(port_->count() - 1, identifiers, Qt::ToolTipRole);
+  }
   port_->setCurrentIndex(f.port);
+  usb_info_->setText(port_->currentData().toString());
+  usb_info_->setVisible(!usb_info_->text().isEmpty());
   port_->setVisible(!f.ethernet());
   baud_->setVisible(!f.ethernet());
   ip_->setVisible(f.ethernet());

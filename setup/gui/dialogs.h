@@ -106,6 +106,8 @@ class CDeviceSettingsDlg : public SkinnedDialog {
   CDeviceSettings& model() { return model_; }
   QLineEdit* ldn() const { return ldn_; }
   QComboBox* port() const { return port_; }
+  // The chosen USB printer's identifiers; hidden outside USB mode.
+  QLabel* usb_info() const { return usb_info_; }
   QComboBox* baud() const { return baud_; }
   QComboBox* parity() const { return parity_; }
   QLineEdit* output_buffer() const { return output_buffer_; }
@@ -130,6 +132,7 @@ class CDeviceSettingsDlg : public SkinnedDialog {
   QLabel* port_label_;
   QLabel* baud_label_;
   QComboBox* port_;
+  QLabel* usb_info_;
   QComboBox* baud_;
   QComboBox* bit_length_;
   QComboBox* parity_;

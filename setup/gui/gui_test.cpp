@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -15,10 +16,12 @@
 #include <functional>
 
 #include "platform/registry.h"
+#include "platform/usb_fake.h"
 #include "setup/gui/dialogs.h"
 #include "setup/gui/skin_art.h"
 #include "setup/install.h"
 #include "setup/model_install.h"
+#include "setup/usb_devices.h"
 
 using namespace qz381;
 using namespace qz381::setup;
@@ -228,6 +231,42 @@ class GuiTest : public QObject {
     QCOMPARE(DeviceText(QString::fromStdString(name), "OutputBuf"), QString("8192"));
   }
 
+  void usbPrintersAreListedWithTheirIdentifiers() {
+    platform::FakeUsbPrinters tree;
+    tree.Plug({"", "", 0x3A81, 0x0381, "QZ0001"}, "1-1");
+    tree.Plug({"", "", 0x1111, 0x2222, ""}, "1-2");
+    tree.Plug({"", "", 0x3A81, 0x0381, ""}, "1-3");
+    env_->usb = [this, &tree] { return AttachedUsbPrinters(tree, false, *reg_); };
+    std::string name;
+    QVERIFY(InstallModel(*reg_, "QZ381", &name).ok());
+    CDeviceSettingsDlg dialog(*env_, name, SettingsMode::kModify);
+    dialog.show();
+    QVERIFY(dialog.usb_info()->isHidden());
+    QTest::mouseClick(dialog.interface_button(Interface::kUsb), Qt::LeftButton);
+    QCOMPARE(ui_.messages, QStringList{});
+    QCOMPARE(dialog.port()->count(), 2);
+    QCOMPARE(dialog.port()->itemText(0), QString("USB001:"));
+    QCOMPARE(dialog.port()->itemText(1), QString("USB003:"));
+    QVERIFY(dialog.usb_info()->isVisible());
+    QCOMPARE(dialog.usb_info()->text(), QString("VID 3A81  PID 0381  Serial QZ0001"));
+    QCOMPARE(dialog.port()->itemData(1, Qt::ToolTipRole).toString(),
+             QString("VID 3A81  PID 0381  Serial -"));
+
+    dialog.port()->setFocus();
+    QTest::keyClick(dialog.port(), Qt::Key_Down);
+    QCOMPARE(dialog.port()->currentText(), QString("USB003:"));
+    QCOMPARE(dialog.usb_info()->text(), QString("VID 3A81  PID 0381  Serial -"));
+    QTest::mouseClick(dialog.ok_button(), Qt::LeftButton);
+    QCOMPARE(ui_.messages, QStringList{"Installed Success!"});
+    const QString device = QString::fromStdString(name);
+    QCOMPARE(DeviceText(device, "Port"), QString("USB003:"));
+    QCOMPARE(
+        DeviceText(device, "UsbDeviceName"),
+        QString::fromStdString(platform::UsbInterfacePath(0x3A81, 0x0381, "", "1-3")).toUpper());
+    QCOMPARE(DeviceText(device, "Pid"), QString("0381"));
+    QCOMPARE(DeviceText(device, "Vid"), QString("3A81"));
+  }
+
   void checkHealthSavesFirstAndRunsOnlyAfterASave() {
     struct CountingControlObject : ControlObject {
       explicit CountingControlObject(QStringList* calls) : calls(calls) {}
@@ -382,8 +421,17 @@ class GuiTest : public QObject {
     CPortRangeDlg ranges(*env_);
     CModelSelectDlg models(*env_);
     models.resize(260, 200);
+    // A device on the first of two attached printers.
+    platform::FakeUsbPrinters tree;
+    tree.Plug({"", "", 0x3A81, 0x0381, "QZ0001"}, "1-1");
+    tree.Plug({"", "", 0x3A81, 0x0381, "QZ0002"}, "1-2");
+    env_->usb = [this, &tree] { return AttachedUsbPrinters(tree, false, *reg_); };
+    reg_->SetValue(platform::Hive::kLocalMachine, std::string(kClassKey) + "\\QZ381_1", "Port",
+                   platform::RegValue::Text("USB001:"));
+    CDeviceSettingsDlg usb(*env_, "QZ381_1", SettingsMode::kModify);
     const std::pair<QWidget*, const char*> windows[] = {{&main, "setup-main.png"},
                                                         {&settings, "setup-device-settings.png"},
+                                                        {&usb, "setup-device-settings-usb.png"},
                                                         {&ranges, "setup-port-range.png"},
                                                         {&models, "setup-model-select.png"}};
     for (const auto& [window, file] : windows) {

@@ -9,7 +9,8 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   qz381::platform::Registry& reg = qz381::platform::DefaultRegistry();
   qz381::setup::gui::MessageBoxUi ui;
-  qz381::setup::gui::SetupEnvironment env{reg, ui, qz381::setup::AttachedUsbPrinters,
+  qz381::setup::gui::SetupEnvironment env{reg, ui,
+                                          [] { return qz381::setup::AttachedUsbPrinters(); },
                                           [&reg] { return qz381::setup::NewControlObject(reg); }};
   qz381::setup::gui::CSetupMainDlg window(env);
   return window.exec() == QDialog::Accepted ? 0 : 0;
