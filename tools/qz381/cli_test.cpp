@@ -132,6 +132,25 @@ TEST(CliDevices, RegisteredDevicesSerialPortsAndAttachedPrinters) {
                 RegValue::Text("COM3"));
   reg->SetValue(Hive::kLocalMachine, platform::kSerialCommKey, "/dev/pts/4",
                 RegValue::Text("COM38"));
+  // Network printers show where their output goes, as the service object
+  // reads it: TcpIp and TcpPort (9100 when missing), whatever the Port text.
+  const struct {
+    const char* name;
+    const char* port;
+    const char* tcp_ip;  // null: no value
+    uint32_t tcp_port;   // 0: no value
+  } network[] = {{"Kitchen", "Ethernet", "192.168.1.20", 9101},
+                 {"Bar", "Ethernet", "fe80::1", 0},
+                 {"Patio", "Ethernet", nullptr, 0},
+                 {"Till", "USB001:", "10.0.0.1", 9100}};
+  for (const auto& device : network) {
+    const std::string device_key = std::string(setup::kClassKey) + "\\" + device.name;
+    reg->SetValue(Hive::kLocalMachine, device_key, "Port", RegValue::Text(device.port));
+    if (device.tcp_ip)
+      reg->SetValue(Hive::kLocalMachine, device_key, "TcpIp", RegValue::Text(device.tcp_ip));
+    if (device.tcp_port)
+      reg->SetValue(Hive::kLocalMachine, device_key, "TcpPort", RegValue::Dword(device.tcp_port));
+  }
   std::vector<DeviceSource> sources = {
       {"USB printers",
        [](platform::Registry&, std::vector<std::string>* lines, std::string*) {
@@ -146,9 +165,13 @@ TEST(CliDevices, RegisteredDevicesSerialPortsAndAttachedPrinters) {
   ASSERT_EQ(ListDevices(*reg, sources, out, err), 0);
   EXPECT_EQ(out.str(),
             "registered devices:\n"
-            "  name        port   model  LDN\n"
-            "  Front       COM38  QZ381  Front\n"
-            "  BackOffice  COM3   -      -\n"
+            "  name        port                 model  LDN\n"
+            "  Front       COM38                QZ381  Front\n"
+            "  BackOffice  COM3                 -      -\n"
+            "  Kitchen     192.168.1.20:9101    -      -\n"
+            "  Bar         [fe80::1]:9100       -      -\n"
+            "  Patio       Ethernet (no TcpIp)  -      -\n"
+            "  Till        USB001:              -      -\n"
             "serial ports (HKEY_LOCAL_MACHINE\\HARDWARE\\DEVICEMAP\\SERIALCOMM):\n"
             "  COM38  /dev/pts/4\n"
             "USB printers:\n"

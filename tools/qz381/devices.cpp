@@ -37,6 +37,26 @@ std::string TextOr(platform::Registry& reg, const std::string& key, const char* 
   return text;
 }
 
+// Where the service object sends a device's output: the port name, or for a
+// network printer (a port that is not COM, LPT or USB) its address, as
+// "host:port" ("[v6 address]:port"), the TCP port 9100 when none is recorded.
+std::string PortColumn(platform::Registry& reg, const std::string& key) {
+  constexpr uint32_t kPrintersTcpPort = 9100;
+  const std::string port = TextOr(reg, key, "Port", "-");
+  for (const char* line_kind : {"COM", "LPT", "USB"}) {
+    if (port.rfind(line_kind, 0) == 0) return port;
+  }
+  std::string address;
+  if (!platform::ReadText(reg, Hive::kLocalMachine, key, "TcpIp", &address).ok() || address.empty())
+    return port + " (no TcpIp)";
+  uint32_t tcp_port = 0;
+  if (!platform::ReadNumber(reg, Hive::kLocalMachine, key, "TcpPort", &tcp_port).ok() ||
+      tcp_port == 0)
+    tcp_port = kPrintersTcpPort;
+  if (address.find(':') != std::string::npos) address = "[" + address + "]";
+  return address + ":" + std::to_string(tcp_port);
+}
+
 }  // namespace
 
 int ListDevices(platform::Registry& reg, const std::vector<DeviceSource>& sources,
@@ -51,7 +71,7 @@ int ListDevices(platform::Registry& reg, const std::vector<DeviceSource>& source
   std::vector<std::vector<std::string>> rows = {{"name", "port", "model", "LDN"}};
   for (const std::string& name : names) {
     const std::string key = std::string(setup::kClassKey) + "\\" + name;
-    rows.push_back({name, TextOr(reg, key, "Port", "-"), TextOr(reg, key, "DeviceName", "-"),
+    rows.push_back({name, PortColumn(reg, key), TextOr(reg, key, "DeviceName", "-"),
                     TextOr(reg, key, "LDN", "-")});
   }
   if (names.empty())
