@@ -13,8 +13,6 @@ namespace qz381::so {
 using namespace qz381::opos;
 
 namespace {
-constexpr int32_t kClaimedEnabled = 3;
-constexpr int32_t PTR_BM_CENTER = -2, PTR_BM_RIGHT = -3;
 
 // Widest image, dots, by printer type (type 2 has no limit of its own).
 int64_t TypeWidthLimit(int32_t type) {

@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "common/opos.h"
+#include "common/properties.h"
 #include "common/usb_devices.h"
 #include "platform/profile.h"
 #include "platform/trace.h"
@@ -238,8 +239,8 @@ int32_t CPOSPrinter::LoadProfile(const std::string& path) {
   out_.shared->SetUnits(*tables);
 
   ApplyPageModePrintArea(print_area);
-  SetPropertyNumber(8050, page_.PageModeVerticalPosition);
-  SetPropertyNumber(8047, page_.PageModeHorizontalPosition);
+  SetPropertyNumber(PIDX_PageModeVerticalPosition, page_.PageModeVerticalPosition);
+  SetPropertyNumber(PIDX_PageModeHorizontalPosition, page_.PageModeHorizontalPosition);
   result_code_ = OPOS_SUCCESS;
 
   out_.DIINTERNATIONAL = number("DIRECTIO", "DIINTERNATIONAL");

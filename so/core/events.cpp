@@ -108,10 +108,10 @@ bool CPOSPrinter::StatusStillCurrent(int32_t code) {
     case PTR_SUE_REC_NEAREMPTY:
     case PTR_SUE_REC_PAPEROK:
       return code == last_paper_;
-    case 45:
-    case 46:
-    case 47:
-    case 48:
+    case PTR_SUE_REC_CARTRIDGE_EMPTY:
+    case PTR_SUE_REC_HEAD_CLEANING:
+    case PTR_SUE_REC_CARTRIDGE_NEAREMPTY:
+    case PTR_SUE_REC_CARTRIDGE_OK:
       return code == last_cartridge_;
     case PTR_SUE_IDLE:
       return queue_->TakeFlagWhenIdle();

@@ -15,8 +15,6 @@ namespace {
 using so::EventRecord;
 using Log = std::vector<std::string>;
 
-constexpr int32_t kReceipt = 2;
-
 // Long enough for a wrongly released record to show up.
 constexpr uint32_t kQuietMs = 60;
 
@@ -34,25 +32,25 @@ TEST_F(SoTest, EventsPostedFromAnotherThreadArriveInOrderOnTheOpeningThread) {
 
 TEST_F(SoTest, FreezeEventsHoldsRecordsUntilReleased) {
   so::CPOSPrinter* p = Enabled();
-  p->SetPropertyNumber(4, 1);
+  p->SetPropertyNumber(PIDX_FreezeEvents, 1);
   p->PostEvent(EventRecord::StatusUpdate(2003));
   p->PostEvent(EventRecord::OutputComplete(5));
   PumpFor(kQuietMs);
   EXPECT_EQ(co_.Count(), 0u);
-  p->SetPropertyNumber(4, 0);
+  p->SetPropertyNumber(PIDX_FreezeEvents, 0);
   ASSERT_TRUE(PumpUntil([&] { return co_.Count() == 2; }));
   EXPECT_EQ(co_.Log(), (Log{"StatusUpdate 2003", "OutputComplete 5"}));
 }
 
 TEST_F(SoTest, RecordsWaitWhileDisabledAndFlowAfterReEnabling) {
   so::CPOSPrinter* p = Enabled();
-  p->SetPropertyNumber(3, 0);
+  p->SetPropertyNumber(PIDX_DeviceEnabled, 0);
   p->PostEvent(EventRecord::OutputComplete(7));
   p->PostEvent(EventRecord::StatusUpdate(2002));
   PumpFor(kQuietMs);
   EXPECT_EQ(co_.Count(), 0u);
-  p->SetPropertyNumber(3, 1);
-  ASSERT_EQ(p->GetPropertyNumber(6), 0);
+  p->SetPropertyNumber(PIDX_DeviceEnabled, 1);
+  ASSERT_EQ(p->GetPropertyNumber(PIDX_ResultCode), OPOS_SUCCESS);
   ASSERT_TRUE(PumpUntil([&] { return co_.Count() == 2; }));
   EXPECT_EQ(co_.Log(), (Log{"OutputComplete 7", "StatusUpdate 2002"}));
 }
@@ -110,7 +108,7 @@ TEST_F(SoTest, OnlyStatusStillCurrentIsDelivered) {
     Log got = co.Log();
     got.pop_back();
     EXPECT_EQ(got, c.want);
-    EXPECT_EQ(p->GetPropertyNumber(8005), 0);
+    EXPECT_EQ(p->GetPropertyNumber(PIDX_FlagWhenIdle), 0);
     Discard(p);  // before `co` goes out of scope
   }
 }
@@ -120,12 +118,12 @@ TEST_F(SoTest, OnlyStatusStillCurrentIsDelivered) {
 // drop the record, or the application never hears that the device is idle.
 TEST_F(SoTest, IdleDeviceAskedForFlagWhenIdleReportsIdleOnce) {
   so::CPOSPrinter* p = Enabled();
-  p->SetPropertyNumber(8005, 1);
-  EXPECT_EQ(p->GetPropertyNumber(6), 0);
+  p->SetPropertyNumber(PIDX_FlagWhenIdle, 1);
+  EXPECT_EQ(p->GetPropertyNumber(PIDX_ResultCode), OPOS_SUCCESS);
   p->PostEvent(EventRecord::OutputComplete(99));  // marks the end of the run
   ASSERT_TRUE(PumpUntil([&] { return co_.Count() >= 2; }, 500));
   EXPECT_EQ(co_.Log(), (Log{"StatusUpdate 1001", "OutputComplete 99"}));
-  EXPECT_EQ(p->GetPropertyNumber(8005), 0);
+  EXPECT_EQ(p->GetPropertyNumber(PIDX_FlagWhenIdle), 0);
 }
 
 TEST_F(SoTest, ErrorEventMovesStateToErrorDuringTheCallOnly) {
@@ -136,7 +134,7 @@ TEST_F(SoTest, ErrorEventMovesStateToErrorDuringTheCallOnly) {
   ASSERT_TRUE(PumpUntil([&] { return co_.Count() == 1; }));
   EXPECT_EQ(co_.Log(), (Log{"Error 111 410 1 11"}));  // the default response is offered
   EXPECT_EQ(co_.calls[0].state_during, 4);
-  EXPECT_EQ(p->GetPropertyNumber(9), 2);
+  EXPECT_EQ(p->GetPropertyNumber(PIDX_State), OPOS_S_IDLE);
   co_.probe = nullptr;
 }
 
@@ -148,7 +146,7 @@ TEST_F(SoTest, RecordsQueuedAtReleaseAreDropped) {
   EXPECT_EQ(p->ReleaseDevice(), 0);
   p->COFreezeEvents(0);
   ASSERT_EQ(p->ClaimDevice(1000), 0);
-  p->SetPropertyNumber(3, 1);
+  p->SetPropertyNumber(PIDX_DeviceEnabled, 1);
   PumpFor(kQuietMs);
   EXPECT_EQ(co_.Count(), 0u);
   // Delivery itself still works after the release.
@@ -158,24 +156,23 @@ TEST_F(SoTest, RecordsQueuedAtReleaseAreDropped) {
 }
 
 TEST_F(SoTest, AnErrorDroppedAtReleaseLeavesTheOutputQueueWorking) {
-  constexpr int32_t kAsyncMode = 8001;
   // A network printer (its status request answered by the fake).
   SetDeviceValue("Port", platform::RegValue::Text("com1"));
   SetDeviceValue("TcpIp", platform::RegValue::Text("192.168.7.31"));
   so::CPOSPrinter* p = Enabled();
-  p->SetPropertyNumber(kAsyncMode, 1);
+  p->SetPropertyNumber(PIDX_AsyncMode, 1);
   p->COFreezeEvents(1);
   fake_.ShortWrites(0, 10);  // the job fails: its error waits behind the gate
-  ASSERT_EQ(p->PrintNormal(kReceipt, "lost\n"), 0);
+  ASSERT_EQ(p->PrintNormal(PTR_S_RECEIPT, "lost\n"), 0);
   ASSERT_TRUE(PumpUntil([&] { return p->QueuedEventsForTest() == 1; }, 5000));
   ASSERT_EQ(p->ReleaseDevice(), 0);  // drops the error nobody answered
   fake_.ShortWrites(0, 0);
   p->COFreezeEvents(0);
 
   ASSERT_EQ(p->ClaimDevice(1000), 0);
-  p->SetPropertyNumber(3, 1);
-  p->SetPropertyNumber(kAsyncMode, 1);
-  ASSERT_EQ(p->PrintNormal(kReceipt, "printed\n"), 0);
+  p->SetPropertyNumber(PIDX_DeviceEnabled, 1);
+  p->SetPropertyNumber(PIDX_AsyncMode, 1);
+  ASSERT_EQ(p->PrintNormal(PTR_S_RECEIPT, "printed\n"), 0);
   ASSERT_TRUE(PumpUntil([&] { return co_.Count() >= 1; }, 5000)) << "the output thread hangs";
   EXPECT_EQ(co_.Log(), (Log{"OutputComplete 2"}));
 }
@@ -194,7 +191,7 @@ TEST_F(SoTest, RecordOnItsWayAtReleaseIsNotDelivered) {
   EXPECT_EQ(co_.Count(), 0u);
   // The event thread goes on with the next record.
   ASSERT_EQ(p->ClaimDevice(1000), 0);
-  p->SetPropertyNumber(3, 1);
+  p->SetPropertyNumber(PIDX_DeviceEnabled, 1);
   p->PostEvent(EventRecord::OutputComplete(2));
   ASSERT_TRUE(PumpUntil([&] { return co_.Count() == 1; }));
   EXPECT_EQ(co_.Log(), (Log{"OutputComplete 2"}));
@@ -209,7 +206,7 @@ TEST_F(SoTest, RecordPostedAfterReleaseIsDropped) {
   p->PostEvent(EventRecord::Error(111, 410, 1, 11));
   EXPECT_EQ(p->QueuedEventsForTest(), 0u);
   ASSERT_EQ(p->ClaimDevice(1000), 0);
-  p->SetPropertyNumber(3, 1);
+  p->SetPropertyNumber(PIDX_DeviceEnabled, 1);
   p->PostEvent(EventRecord::OutputComplete(3));  // marks the end of the run
   ASSERT_TRUE(PumpUntil([&] { return co_.Count() >= 1; }));
   PumpFor(kQuietMs);
@@ -217,13 +214,12 @@ TEST_F(SoTest, RecordPostedAfterReleaseIsDropped) {
 }
 
 TEST_F(SoTest, CloseFromTheErrorCallbackLeavesTheServiceClosed) {
-  constexpr int32_t kState = 9;
   so::CPOSPrinter* p = Enabled();
   co_.during_call = [&] { p->Close(); };
   p->PostEvent(EventRecord::Error(111, 0, 1, 11));
   ASSERT_TRUE(PumpUntil([&] { return co_.Count() == 1; }));
   co_.during_call = nullptr;
-  EXPECT_EQ(p->GetPropertyNumber(kState), 1);
+  EXPECT_EQ(p->GetPropertyNumber(PIDX_State), 1);
   EXPECT_EQ(p->OpenService("POSPrinter", kDevice, &co_), 0);
 }
 
@@ -233,7 +229,7 @@ TEST_F(SoTest, CloseReturnsWhileTheOpeningThreadIsNotPumping) {
   p->PostEvent(EventRecord::OutputComplete(2));
   platform::SleepMs(20);  // the event thread is now waiting for the window
   EXPECT_EQ(p->Close(), 0);
-  EXPECT_EQ(p->GetPropertyNumber(9), 1);
+  EXPECT_EQ(p->GetPropertyNumber(PIDX_State), OPOS_S_CLOSED);
   PumpFor(kQuietMs);  // the message still queued finds no record to deliver
   EXPECT_EQ(co_.Count(), 0u);
 }

@@ -13,9 +13,6 @@ namespace qz381::so {
 using namespace qz381::opos;
 
 namespace {
-constexpr int32_t kClaimedEnabled = 3;
-constexpr int32_t kNotBusy = 4;
-constexpr int32_t OPOS_CH_INTERNAL = 1, OPOS_CH_EXTERNAL = 2, OPOS_CH_INTERACTIVE = 3;
 constexpr int32_t kInternalLockLimitMs = 3000;
 
 std::string VersionText(int32_t version) {
@@ -77,7 +74,7 @@ int32_t CPOSPrinter::CheckHealth(int32_t level) {
 }
 
 int32_t CPOSPrinter::DirectIO(int32_t command, int32_t* data, std::string* text) {
-  if (!CheckState(kNotBusy)) return result_code_;
+  if (!CheckState(kNeedNotBusy)) return result_code_;
   const int32_t value = data != nullptr ? *data : 0;
   const std::string bytes = text != nullptr ? *text : std::string();
   std::string out;

@@ -9,10 +9,8 @@
 namespace qz381::testing {
 namespace {
 
-constexpr int32_t kCheckHealthText = 1000001, kAsyncMode = 8001;
-
 std::string Text(so::CPOSPrinter* p) {
-  return p->GetPropertyString(kCheckHealthText);
+  return p->GetPropertyString(PIDX_CheckHealthText);
 }
 
 TEST_F(SoTest, CheckHealthProbesPrintsATestPageAndRefusesOtherLevels) {
@@ -33,7 +31,7 @@ TEST_F(SoTest, CheckHealthProbesPrintsATestPageAndRefusesOtherLevels) {
 
   // Level 2: the test page, printed before the call returns even when
   // asynchronous output is asked for.
-  p->SetPropertyNumber(kAsyncMode, 1);
+  p->SetPropertyNumber(PIDX_AsyncMode, 1);
   ASSERT_EQ(p->CheckHealth(2), 0);
   const std::string sent = fake_.Take(port);
   const std::string rule(42, '-');

@@ -132,11 +132,9 @@ void PortChannel::StatusThreadMain() {
         last_power = power;
         sink = sink_;
         if (power == opos::OPOS_PS_ONLINE) {
-          static const uint8_t kNul[] = {0x00};
-          static const uint8_t kAsbOn[] = {0x1D, 0x61, 0x0F};
           LockChannel(-1);
-          WriteChannel(kNul, 1);
-          WriteChannel(kAsbOn, 3);
+          WriteCommand(printer_commands::kNul);
+          WriteCommand(printer_commands::kAutoStatusOn);
           // Serial and parallel printers tell their on-line state in status blocks.
           if (sink) {
             if (!ports::IsLinePort(ports::PortKindOf(ports::PortNameOf(sink->device_option()))))
@@ -155,9 +153,8 @@ void PortChannel::StatusThreadMain() {
 
 void PortChannel::CloseChannel(uint8_t owner, uint32_t settle_ms) {
   if ((open_owners_ & owner) == 0) return;
-  static const uint8_t kAsbOff[] = {0x1D, 0x61, 0x00};
   LockChannel(-1);
-  WriteChannel(kAsbOff, sizeof kAsbOff);
+  WriteCommand(printer_commands::kAutoStatusOff);
   UnlockChannel();
   platform::SleepMs(settle_ms);
   open_owners_ &= static_cast<uint8_t>(~owner);
@@ -170,6 +167,11 @@ void PortChannel::CloseChannel(uint8_t owner, uint32_t settle_ms) {
 int32_t PortChannel::WriteChannel(const uint8_t* bytes, int32_t count) {
   if (open_owners_ == 0 || !Write_) return 0;
   return Write_(bytes, count, handle_);
+}
+
+bool PortChannel::WriteCommand(printer_commands::Command command) {
+  const auto count = static_cast<int32_t>(command.size());
+  return WriteChannel(command.data(), count) == count;
 }
 
 int32_t PortChannel::ReadChannel(uint8_t* buffer, int32_t count, uint32_t timeout_ms) {

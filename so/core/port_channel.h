@@ -10,6 +10,7 @@
 #include <string>
 #include <thread>
 
+#include "common/printer_commands.h"
 #include "platform/dynlib.h"
 #include "platform/registry.h"
 #include "platform/sync.h"
@@ -48,6 +49,8 @@ class PortChannel {
   bool OpenChannel(const ports::DeviceOption& option, uint8_t owner);
   void CloseChannel(uint8_t owner, uint32_t settle_ms = 500);
   int32_t WriteChannel(const uint8_t* bytes, int32_t count);
+  // True when the whole command was written.
+  bool WriteCommand(printer_commands::Command command);
   int32_t ReadChannel(uint8_t* buffer, int32_t count, uint32_t timeout_ms);
   // -1 waits without limit.
   bool LockChannel(int32_t timeout_ms);

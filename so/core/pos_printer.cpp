@@ -73,15 +73,15 @@ int32_t CPOSPrinter::Fail(int32_t code, int32_t extended) {
 bool CPOSPrinter::CheckState(int32_t bits) {
   result_code_ = OPOS_SUCCESS;
   result_code_extended_ = 0;
-  if ((bits & 1) && !claimed_) {
+  if ((bits & kNeedClaimed) && !claimed_) {
     result_code_ = OPOS_E_NOTCLAIMED;
     return false;
   }
-  if ((bits & 2) && !device_enabled_) {
+  if ((bits & kNeedEnabled) && !device_enabled_) {
     result_code_ = OPOS_E_DISABLED;
     return false;
   }
-  if (bits & 4) {
+  if (bits & kNeedNotBusy) {
     std::lock_guard<std::mutex> guard(state_mutex_);
     if (!async_mode_ && state_ != OPOS_S_IDLE) {
       result_code_ = OPOS_E_BUSY;
@@ -200,7 +200,7 @@ void CPOSPrinter::ResetForOpen() {
   power_state_ = OPOS_PS_UNKNOWN;
   async_mode_ = 0;
   rec_letter_quality_ = 0;
-  rotate_special_ = 1;
+  rotate_special_ = PTR_RP_NORMAL;
   cartridge_notify_ = 0;
   rec_current_cartridge_ = 1;
   rec_cartridge_state_ = primary_cartridge_ = second_cartridge_ = PTR_CART_UNKNOWN;
@@ -284,14 +284,11 @@ bool CPOSPrinter::PreparePrinter(int32_t lock_timeout) {
     platform::Trace("PreparePrinter: port lock not taken within %d ms", wait);
     return false;
   }
-  static const uint8_t kNul[] = {0x00};
-  static const uint8_t kSelect[] = {0x1B, 0x3D, 0x01};
-  static const uint8_t kInit[] = {0x00, 0x00, 0x1B, 0x40};
-  channel->WriteChannel(kNul, 1);
-  bool ok = channel->WriteChannel(kSelect, 3) == 3;
+  channel->WriteCommand(printer_commands::kNul);
+  bool ok = channel->WriteCommand(printer_commands::kSelectPrinter);
   if (ok) {
-    channel->WriteChannel(kNul, 1);
-    ok = channel->WriteChannel(kInit, 4) == 4;
+    channel->WriteCommand(printer_commands::kNul);
+    ok = channel->WriteCommand(printer_commands::kInitialize);
   }
   channel->UnlockChannel();
   {
@@ -361,7 +358,7 @@ int32_t CPOSPrinter::ReleaseDevice() {
 
 void CPOSPrinter::SetDeviceEnabled(int32_t value) {
   result_code_ = OPOS_SUCCESS;
-  if (!CheckState(1)) return;
+  if (!CheckState(kNeedClaimed)) return;
   int32_t wanted = value != 0 ? 1 : 0;
   if (wanted == device_enabled_) return;
   PortChannel* channel = FindChannel(port_handle_);
@@ -369,18 +366,18 @@ void CPOSPrinter::SetDeviceEnabled(int32_t value) {
     if (channel) channel->ClearChannel();
     device_enabled_ = 1;
     int32_t written = 0;
+    const printer_commands::Command asb_on = printer_commands::kAutoStatusOn;
     if (channel) {
-      static const uint8_t kNul[] = {0x00};
-      static const uint8_t kAsbOn[] = {0x1D, 0x61, 0x0F};
       channel->LockChannel(-1);
-      channel->WriteChannel(kNul, 1);
-      written = channel->WriteChannel(kAsbOn, 3);
+      channel->WriteCommand(printer_commands::kNul);
+      written = channel->WriteChannel(asb_on.data(), static_cast<int32_t>(asb_on.size()));
       channel->UnlockChannel();
     }
     SetFreezeEvents(0);
     platform::SleepMs(settle_ms_);
-    if (written < 3) {
-      platform::Trace("DeviceEnabled: automatic status request not written (%d of 3)", written);
+    if (written < static_cast<int32_t>(asb_on.size())) {
+      platform::Trace("DeviceEnabled: automatic status request not written (%d of %d)", written,
+                      static_cast<int>(asb_on.size()));
       device_enabled_ = 0;
       SetFreezeEvents(1);
       result_code_ = OPOS_E_FAILURE;

@@ -10,6 +10,7 @@
 #include <string>
 #include <thread>
 
+#include "common/opos.h"
 #include "platform/com.h"
 #include "platform/msgwindow.h"
 #include "platform/registry.h"
@@ -116,7 +117,7 @@ class CPOSPrinter final : public IDispatch, private output::OutputDevice {
   // CompareFirmwareVersion and UpdateFirmware.
   int32_t Unsupported();
 
-  // The common state check: bit 1 claimed, bit 2 enabled, bit 4 not busy.
+  // The common state check, by the opos::kNeed* bits.
   bool CheckState(int32_t bits);
 
   // Configuration (run by OpenService in this order).
@@ -255,14 +256,14 @@ class CPOSPrinter final : public IDispatch, private output::OutputDevice {
   int32_t cap_power_reporting_ = 0;
   std::atomic<int32_t> claimed_{0}, device_enabled_{0};
   int32_t freeze_events_ = 0, power_notify_ = 0;
-  std::atomic<int32_t> power_state_{2000};
-  int32_t state_ = 1;  // guarded by state_mutex_
+  std::atomic<int32_t> power_state_{opos::OPOS_PS_UNKNOWN};
+  int32_t state_ = opos::OPOS_S_CLOSED;  // guarded by state_mutex_
   std::atomic<int32_t> async_mode_{0};
   int32_t rec_letter_quality_ = 0;
-  int32_t rotate_special_ = 1;  // PTR_RP_NORMAL: barcodes print upright until told otherwise
+  int32_t rotate_special_ = opos::PTR_RP_NORMAL;  // barcodes print upright until told otherwise
   int32_t cartridge_notify_ = 0, rec_current_cartridge_ = 1;
-  std::atomic<int32_t> rec_cartridge_state_{0x10000000};
-  int32_t primary_cartridge_ = 0x10000000, second_cartridge_ = 0x10000000;
+  std::atomic<int32_t> rec_cartridge_state_{opos::PTR_CART_UNKNOWN};
+  int32_t primary_cartridge_ = opos::PTR_CART_UNKNOWN, second_cartridge_ = opos::PTR_CART_UNKNOWN;
   int32_t cartridge_extended_ = 0;
   std::atomic<int32_t> cover_open_{0}, rec_empty_{0}, rec_near_end_{0}, failure_code_{0};
   std::atomic<int32_t> last_cover_{-1}, last_paper_{-1}, last_power_{-1}, last_cartridge_{0};

@@ -33,18 +33,18 @@ TEST_F(SoTest, ClaimEnableReleaseSendExactlyTheirSequences) {
 
   EXPECT_EQ(p->ClaimDevice(1000), 0);
   EXPECT_EQ(fake_.Take(port), kClaimBytes);
-  EXPECT_EQ(p->GetPropertyNumber(1), 1);
+  EXPECT_EQ(p->GetPropertyNumber(PIDX_Claimed), 1);
 
-  p->SetPropertyNumber(3, 1);
-  EXPECT_EQ(p->GetPropertyNumber(6), 0);
-  EXPECT_EQ(p->GetPropertyNumber(3), 1);
+  p->SetPropertyNumber(PIDX_DeviceEnabled, 1);
+  EXPECT_EQ(p->GetPropertyNumber(PIDX_ResultCode), OPOS_SUCCESS);
+  EXPECT_EQ(p->GetPropertyNumber(PIDX_DeviceEnabled), 1);
   EXPECT_EQ(fake_.Take(port), kEnableBytes);
   EXPECT_EQ(fake_.Count("Clear"), 1);  // stale input dropped before enabling
 
   EXPECT_EQ(p->ReleaseDevice(), 0);
   EXPECT_EQ(fake_.Take(port), kAsbOffBytes);
-  EXPECT_EQ(p->GetPropertyNumber(1), 0);
-  EXPECT_EQ(p->GetPropertyNumber(3), 0);
+  EXPECT_EQ(p->GetPropertyNumber(PIDX_Claimed), 0);
+  EXPECT_EQ(p->GetPropertyNumber(PIDX_DeviceEnabled), 0);
   EXPECT_EQ(fake_.Count("ClosePort"), 1);
 }
 
@@ -60,17 +60,17 @@ TEST_F(SoTest, ClaimingTwiceOpensThePortOnce) {
 
 TEST_F(SoTest, EnablingTwiceSendsNothingTheSecondTime) {
   so::CPOSPrinter* p = Enabled();
-  p->SetPropertyNumber(3, 7);  // any non-zero value means enabled
-  EXPECT_EQ(p->GetPropertyNumber(6), 0);
+  p->SetPropertyNumber(PIDX_DeviceEnabled, 7);  // any non-zero value means enabled
+  EXPECT_EQ(p->GetPropertyNumber(PIDX_ResultCode), OPOS_SUCCESS);
   EXPECT_EQ(fake_.Take(p->port_handle()), "");
   EXPECT_EQ(fake_.Count("Clear"), 1);
 }
 
 TEST_F(SoTest, EnablingBeforeClaimIsRefused) {
   so::CPOSPrinter* p = Opened();
-  p->SetPropertyNumber(3, 1);
-  EXPECT_EQ(p->GetPropertyNumber(6), 103);
-  EXPECT_EQ(p->GetPropertyNumber(3), 0);
+  p->SetPropertyNumber(PIDX_DeviceEnabled, 1);
+  EXPECT_EQ(p->GetPropertyNumber(PIDX_ResultCode), OPOS_E_NOTCLAIMED);
+  EXPECT_EQ(p->GetPropertyNumber(PIDX_DeviceEnabled), 0);
   EXPECT_EQ(fake_.Count("Write"), 0);
 }
 
@@ -96,8 +96,8 @@ TEST_F(SoTest, ShortWriteWhileClaimingFailsAndClosesThePort) {
     so::CPOSPrinter* p = Opened();
     fake_.ShortWrites(c.full_writes, 1);
     EXPECT_EQ(p->ClaimDevice(1000), 111);
-    EXPECT_EQ(p->GetPropertyNumber(6), 111);
-    EXPECT_EQ(p->GetPropertyNumber(1), 0);
+    EXPECT_EQ(p->GetPropertyNumber(PIDX_ResultCode), OPOS_E_FAILURE);
+    EXPECT_EQ(p->GetPropertyNumber(PIDX_Claimed), 0);
     EXPECT_EQ(fake_.Take(p->port_handle()), c.wire);
     EXPECT_EQ(fake_.Count("ClosePort"), 1);
 
@@ -112,9 +112,9 @@ TEST_F(SoTest, ShortWriteWhileEnablingLeavesTheDeviceDisabled) {
   ASSERT_EQ(p->ClaimDevice(1000), 0);
   fake_.Take(p->port_handle());
   fake_.ShortWrites(1, 1);
-  p->SetPropertyNumber(3, 1);
-  EXPECT_EQ(p->GetPropertyNumber(6), 111);
-  EXPECT_EQ(p->GetPropertyNumber(3), 0);
+  p->SetPropertyNumber(PIDX_DeviceEnabled, 1);
+  EXPECT_EQ(p->GetPropertyNumber(PIDX_ResultCode), OPOS_E_FAILURE);
+  EXPECT_EQ(p->GetPropertyNumber(PIDX_DeviceEnabled), 0);
   EXPECT_EQ(fake_.Take(p->port_handle()), "00 1D 61");
 }
 
@@ -122,7 +122,7 @@ TEST_F(SoTest, PortThatWillNotOpenFailsTheClaim) {
   so::CPOSPrinter* p = Opened();
   fake_.FailOpen(true);
   EXPECT_EQ(p->ClaimDevice(1000), 106);
-  EXPECT_EQ(p->GetPropertyNumber(1), 0);
+  EXPECT_EQ(p->GetPropertyNumber(PIDX_Claimed), 0);
   EXPECT_EQ(fake_.Count("Write"), 0);
   fake_.FailOpen(false);
   EXPECT_EQ(p->ClaimDevice(1000), 0);
@@ -136,12 +136,12 @@ TEST_F(SoTest, CloseReleasesFirstAndASecondCloseSucceeds) {
   EXPECT_EQ(fake_.Take(port), kAsbOffBytes);
   EXPECT_EQ(fake_.Count("ClosePort"), 1);
   EXPECT_EQ(fake_.Count("RemovePort"), 1);
-  EXPECT_EQ(p->GetPropertyNumber(9), 1);
-  EXPECT_EQ(p->GetPropertyNumber(1), 0);
+  EXPECT_EQ(p->GetPropertyNumber(PIDX_State), OPOS_S_CLOSED);
+  EXPECT_EQ(p->GetPropertyNumber(PIDX_Claimed), 0);
   EXPECT_EQ(p->Close(), 0);
   EXPECT_EQ(fake_.Count("RemovePort"), 1);
   // The port is free again for a new instance.
-  EXPECT_EQ(Opened()->GetPropertyNumber(9), 2);
+  EXPECT_EQ(Opened()->GetPropertyNumber(PIDX_State), OPOS_S_IDLE);
 }
 
 // --- OpenService answers ------------------------------------------------------
@@ -214,8 +214,8 @@ TEST_F(SoTest, OpenServiceAnswersByConfiguration) {
     auto* p = new so::CPOSPrinter(*reg);
     p->SetSettleDelayForTest(0);
     EXPECT_EQ(p->OpenService("POSPrinter", kDevice, &co_), c.want);
-    EXPECT_EQ(p->GetPropertyNumber(6), c.want);
-    EXPECT_EQ(p->GetPropertyNumber(9), c.want == 0 ? 2 : 1);
+    EXPECT_EQ(p->GetPropertyNumber(PIDX_ResultCode), c.want);
+    EXPECT_EQ(p->GetPropertyNumber(PIDX_State), c.want == 0 ? 2 : 1);
     EXPECT_EQ(p->Close(), 0);
     p->Release();
   }
@@ -232,7 +232,7 @@ TEST_F(SoTest, SecondInstanceOnTheSamePortIs111UntilTheFirstCloses) {
   so::CPOSPrinter* first = Opened();
   so::CPOSPrinter* second = NewPrinter();
   EXPECT_EQ(second->OpenService("POSPrinter", "Other", &co_), 111);
-  EXPECT_EQ(second->GetPropertyNumber(9), 1);
+  EXPECT_EQ(second->GetPropertyNumber(PIDX_State), OPOS_S_CLOSED);
   // The refused instance did not take the first one's port away.
   EXPECT_EQ(first->ClaimDevice(1000), 0);
   EXPECT_EQ(fake_.Take(first->port_handle()), kClaimBytes);
@@ -294,7 +294,7 @@ TEST_F(SoTest, ServiceObjectVersionComesFromTheLastPartOfVersion) {
     SCOPED_TRACE(c.version);
     SetDeviceValue("Version", RegValue::Text(c.version));
     so::CPOSPrinter* p = Opened();
-    EXPECT_EQ(p->GetPropertyNumber(8), c.want);
+    EXPECT_EQ(p->GetPropertyNumber(PIDX_ServiceObjectVersion), c.want);
     p->Close();
   }
 }
@@ -324,13 +324,13 @@ TEST_F(SoTest, ProfileValuesAsRead) {
 
 TEST_F(SoTest, OpenedDeviceReportsItsIdentity) {
   so::CPOSPrinter* p = Opened();
-  EXPECT_EQ(p->GetPropertyString(1000001), "Not Executed");
-  EXPECT_EQ(p->GetPropertyString(1000002), "QZ381 thermal receipt");
-  EXPECT_EQ(p->GetPropertyString(1000003), "QZ381 Receipt");
-  EXPECT_EQ(p->GetPropertyString(1000004), "QZ381 service object");
-  EXPECT_EQ(p->GetPropertyNumber(501), 1);  // CapPowerReporting
-  EXPECT_EQ(p->GetPropertyNumber(8016), 42);
-  EXPECT_EQ(p->GetPropertyNumber(8020), 512);
+  EXPECT_EQ(p->GetPropertyString(PIDX_CheckHealthText), "Not Executed");
+  EXPECT_EQ(p->GetPropertyString(PIDX_DeviceDescription), "QZ381 thermal receipt");
+  EXPECT_EQ(p->GetPropertyString(PIDX_DeviceName), "QZ381 Receipt");
+  EXPECT_EQ(p->GetPropertyString(PIDX_ServiceObjectDescription), "QZ381 service object");
+  EXPECT_EQ(p->GetPropertyNumber(PIDX_CapPowerReporting), 1);
+  EXPECT_EQ(p->GetPropertyNumber(PIDX_RecLineChars), 42);
+  EXPECT_EQ(p->GetPropertyNumber(PIDX_RecLineWidth), 512);
 }
 
 TEST_F(SoTest, MalformedRegistryFileIs106WithATraceNamingFileAndLine) {
@@ -415,15 +415,15 @@ TEST_F(SoTest, ReopenedObjectBehavesAsANewOne) {
   so::CPOSPrinter* p = Opened();
   const std::vector<std::string> fresh = AllProperties(p);
   EXPECT_EQ(co_.refs, 1);
-  p->SetPropertyNumber(8013, 2);  // twips
-  p->SetPropertyNumber(11, 1);    // BinaryConversion
-  p->SetPropertyNumber(8001, 1);  // AsyncMode
-  p->SetPropertyNumber(8005, 1);  // FlagWhenIdle
-  p->SetPropertyNumber(8048, 3);  // PageModePrintDirection
+  p->SetPropertyNumber(PIDX_MapMode, 2);  // twips
+  p->SetPropertyNumber(PIDX_BinaryConversion, 1);
+  p->SetPropertyNumber(PIDX_AsyncMode, 1);
+  p->SetPropertyNumber(PIDX_FlagWhenIdle, 1);
+  p->SetPropertyNumber(PIDX_PageModePrintDirection, 3);
   ASSERT_EQ(p->ClaimDevice(1000), 0);
-  p->SetPropertyNumber(3, 1);
-  p->SetPropertyNumber(8002, 1252);
-  p->SetPropertyNumber(8016, 56);
+  p->SetPropertyNumber(PIDX_DeviceEnabled, 1);
+  p->SetPropertyNumber(PIDX_CharacterSet, 1252);
+  p->SetPropertyNumber(PIDX_RecLineChars, 56);
   ASSERT_EQ(p->PrintNormal(2, "x"), 0);
   ASSERT_EQ(p->CheckHealth(1), 0);
   ASSERT_EQ(p->Close(), 0);
@@ -432,8 +432,8 @@ TEST_F(SoTest, ReopenedObjectBehavesAsANewOne) {
   ASSERT_EQ(p->OpenService("POSPrinter", kDevice, &co_), 0);
   EXPECT_EQ(co_.refs, 1);
   EXPECT_EQ(AllProperties(p), fresh);
-  EXPECT_EQ(p->GetPropertyNumber(8017), 24);  // RecLineHeight in dots
-  EXPECT_EQ(p->GetPropertyNumber(8018), 30);  // RecLineSpacing in dots
+  EXPECT_EQ(p->GetPropertyNumber(PIDX_RecLineHeight), 24);   // RecLineHeight in dots
+  EXPECT_EQ(p->GetPropertyNumber(PIDX_RecLineSpacing), 30);  // RecLineSpacing in dots
   ASSERT_EQ(p->Close(), 0);
   EXPECT_EQ(co_.refs, 0);
 }
@@ -446,8 +446,8 @@ TEST_F(SoTest, UnsupportedMethodsAre106InEveryState) {
     for (DISPID id : unsupported) {
       SCOPED_TRACE(std::string(opos::kDispatchMethods[id - 1].name));
       EXPECT_EQ(InvokeById(p, id), 106);
-      EXPECT_EQ(p->GetPropertyNumber(6), 106);
-      EXPECT_EQ(p->GetPropertyNumber(7), 0);
+      EXPECT_EQ(p->GetPropertyNumber(PIDX_ResultCode), OPOS_E_ILLEGAL);
+      EXPECT_EQ(p->GetPropertyNumber(PIDX_ResultCodeExtended), 0);
     }
   };
   check("before OpenService");
@@ -455,7 +455,7 @@ TEST_F(SoTest, UnsupportedMethodsAre106InEveryState) {
   check("open");
   ASSERT_EQ(p->ClaimDevice(1000), 0);
   check("claimed");
-  p->SetPropertyNumber(3, 1);
+  p->SetPropertyNumber(PIDX_DeviceEnabled, 1);
   check("enabled");
   fake_.Take(p->port_handle());
   EXPECT_EQ(InvokeById(p, 32), 106);

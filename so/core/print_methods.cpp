@@ -15,14 +15,6 @@ namespace qz381::so {
 
 using namespace qz381::opos;
 
-namespace {
-constexpr int32_t kClaimedEnabled = 3;
-constexpr int32_t kClaimedEnabledIdle = 7;
-constexpr int32_t PTR_TP_TRANSACTION = 11;
-constexpr int32_t PTR_RP_NORMAL = 1;
-constexpr int32_t OPOS_EPTR_TOOBIG = 206;
-}  // namespace
-
 std::string CPOSPrinter::Translate(std::string data, int32_t* translation_result) {
   output::ApplyBinaryConversion(data, binary_conversion_);
   std::string bytes;
@@ -68,8 +60,8 @@ int32_t CPOSPrinter::CutPaper(int32_t percentage) {
 
 int32_t CPOSPrinter::RotatePrint(int32_t station, int32_t rotation) {
   if (!CheckState(kClaimedEnabledIdle)) return result_code_;
-  if (station != PTR_S_RECEIPT ||
-      (rotation != 1 && rotation != 257 && rotation != 258 && rotation != 259))
+  if (station != PTR_S_RECEIPT || (rotation != PTR_RP_NORMAL && rotation != PTR_RP_RIGHT90 &&
+                                   rotation != PTR_RP_LEFT90 && rotation != PTR_RP_ROTATE180))
     return Fail(OPOS_E_ILLEGAL);
   std::lock_guard<std::mutex> settings(settings_mutex_);
   out_.rotation = rotation;
@@ -121,17 +113,17 @@ int32_t CPOSPrinter::SetLogo(int32_t location, const std::string& data) {
 
 int32_t CPOSPrinter::pageModePrint(int32_t control) {
   if (!CheckState(kClaimedEnabled)) return result_code_;
-  if (page_.PageModeStation != PTR_S_RECEIPT || caps_.CapRecPageMode == 0 || control < 1 ||
-      control > 4)
+  if (page_.PageModeStation != PTR_S_RECEIPT || caps_.CapRecPageMode == 0 ||
+      control < PTR_PM_PAGE_MODE || control > PTR_PM_CANCEL)
     return Fail(OPOS_E_ILLEGAL);
   switch (control) {
-    case 1:
+    case PTR_PM_PAGE_MODE:
       queue_->EnterPageMode();
       return Fail(OPOS_SUCCESS);
-    case 2:
-    case 3: {
+    case PTR_PM_PRINT_SAVE:
+    case PTR_PM_NORMAL: {
       // A page that did not print is reported, not answered with success.
-      output::ResultPair r = queue_->PrintPage(control == 2);
+      output::ResultPair r = queue_->PrintPage(control == PTR_PM_PRINT_SAVE);
       return Fail(r.result, r.extended);
     }
     default:
@@ -146,7 +138,7 @@ int32_t CPOSPrinter::ClearPrintArea() {
     std::lock_guard<std::mutex> settings(settings_mutex_);
     ApplyPageModePrintArea("0,0" + page_.PageModeArea);
   }
-  return pageModePrint(4);
+  return pageModePrint(PTR_PM_CANCEL);
 }
 
 int32_t CPOSPrinter::ClearOutput() {
@@ -228,7 +220,7 @@ output::ResultPair CPOSPrinter::StatusCheck() {
 
 void CPOSPrinter::ResetRotation() {
   std::lock_guard<std::mutex> settings(settings_mutex_);
-  out_.rotation = 1;
+  out_.rotation = PTR_RP_NORMAL;
   out_.PendingSettings |= output::kPendingRotation;
 }
 

@@ -15,180 +15,180 @@ using namespace qz381::opos;
 
 int32_t CPOSPrinter::GetPropertyNumber(int32_t index) {
   switch (index) {
-    case 1:
+    case PIDX_Claimed:
       return claimed_;
-    case 3:
+    case PIDX_DeviceEnabled:
       return device_enabled_;
-    case 4:
+    case PIDX_FreezeEvents:
       return freeze_events_;
-    case 5:
+    case PIDX_OutputID:
       return queue_->OutputID();
-    case 6:
+    case PIDX_ResultCode:
       return result_code_;
-    case 7:
+    case PIDX_ResultCodeExtended:
       return result_code_extended_;
-    case 8:
+    case PIDX_ServiceObjectVersion:
       return service_object_version_;
-    case 9: {
+    case PIDX_State: {
       std::lock_guard<std::mutex> guard(state_mutex_);
       return state_;
     }
-    case 11:
+    case PIDX_BinaryConversion:
       return binary_conversion_;
-    case 13:
+    case PIDX_PowerNotify:
       return power_notify_;
-    case 14:
+    case PIDX_PowerState:
       return power_state_;
-    case 501:
+    case PIDX_CapPowerReporting:
       return cap_power_reporting_;
-    case 502:
+    case PIDX_CapStatisticsReporting:
       return caps_.CapStatisticsReporting;
-    case 503:
+    case PIDX_CapUpdateStatistics:
       return caps_.CapUpdateStatistics;
-    case 504:
+    case PIDX_CapCompareFirmwareVersion:
       return caps_.CapCompareFirmwareVersion;
-    case 505:
+    case PIDX_CapUpdateFirmware:
       return caps_.CapUpdateFirmware;
-    case 8001:
+    case PIDX_AsyncMode:
       return async_mode_;
-    case 8002:
+    case PIDX_CharacterSet:
       return CharacterSet_;
-    case 8003:
+    case PIDX_CoverOpen:
       return cover_open_;
-    case 8004:
+    case PIDX_ErrorStation:
       return queue_->ErrorStation();
-    case 8005:
+    case PIDX_FlagWhenIdle:
       return queue_->FlagWhenIdle() ? 1 : 0;
-    case 8013:
+    case PIDX_MapMode:
       return out_.MapMode;
-    case 8014:
+    case PIDX_RecEmpty:
       return rec_empty_;
-    case 8015:
+    case PIDX_RecLetterQuality:
       return rec_letter_quality_;
-    case 8016:
+    case PIDX_RecLineChars:
       return out_.RecLineChars;
-    case 8017:
+    case PIDX_RecLineHeight:
       return metrics_.RecLineHeight;
-    case 8018:
+    case PIDX_RecLineSpacing:
       return metrics_.RecLineSpacing;
-    case 8019:
+    case PIDX_RecLinesToPaperCut:
       return out_.RecLinesToPaperCut;
-    case 8020:
+    case PIDX_RecLineWidth:
       return metrics_.RecLineWidth;
-    case 8021:
+    case PIDX_RecNearEnd:
       return rec_near_end_;
-    case 8022:
+    case PIDX_RecSidewaysMaxChars:
       return metrics_.RecSidewaysMaxChars;
-    case 8023:
+    case PIDX_RecSidewaysMaxLines:
       return metrics_.RecSidewaysMaxLines;
-    case 8035:
+    case PIDX_ErrorLevel:
       return queue_->ErrorLevel();
-    case 8036:
+    case PIDX_RotateSpecial:
       return rotate_special_;
-    case 8037:
+    case PIDX_CartridgeNotify:
       return cartridge_notify_;
-    case 8040:
+    case PIDX_RecCartridgeState:
       return rec_cartridge_state_;
-    case 8041:
+    case PIDX_RecCurrentCartridge:
       return rec_current_cartridge_;
-    case 8045:
+    case PIDX_MapCharacterSet:
       return MapCharacterSet_;
-    case 8046:
+    case PIDX_PageModeDescriptor:
       return page_.PageModeDescriptor;
-    case 8047:
+    case PIDX_PageModeHorizontalPosition:
       return page_.PageModeHorizontalPosition;
-    case 8048:
+    case PIDX_PageModePrintDirection:
       return page_.PageModePrintDirection;
-    case 8049:
+    case PIDX_PageModeStation:
       return page_.PageModeStation;
-    case 8050:
+    case PIDX_PageModeVerticalPosition:
       return page_.PageModeVerticalPosition;
-    case 8501:
-    case 8502:
-    case 8503:
+    case PIDX_CapConcurrentJrnRec:
+    case PIDX_CapConcurrentJrnSlp:
+    case PIDX_CapConcurrentRecSlp:
       return 0;
-    case 8504:
+    case PIDX_CapCoverSensor:
       return caps_.CapCoverSensor;
-    case 8515:
+    case PIDX_CapRec2Color:
       return caps_.CapRec2Color;
-    case 8516:
+    case PIDX_CapRecBarCode:
       return caps_.CapRecBarCode;
-    case 8517:
+    case PIDX_CapRecBitmap:
       return caps_.CapRecBitmap;
-    case 8518:
+    case PIDX_CapRecBold:
       return caps_.CapRecBold;
-    case 8519:
+    case PIDX_CapRecDhigh:
       return caps_.CapRecDhigh;
-    case 8520:
+    case PIDX_CapRecDwide:
       return caps_.CapRecDwide;
-    case 8521:
+    case PIDX_CapRecDwideDhigh:
       return caps_.CapRecDwideDhigh;
-    case 8522:
+    case PIDX_CapRecEmptySensor:
       return caps_.CapRecEmptySensor;
-    case 8523:
+    case PIDX_CapRecItalic:
       return caps_.CapRecItalic;
-    case 8524:
+    case PIDX_CapRecLeft90:
       return caps_.CapRecLeft90;
-    case 8525:
+    case PIDX_CapRecNearEndSensor:
       return caps_.CapRecNearEndSensor;
-    case 8526:
+    case PIDX_CapRecPapercut:
       return out_.CapRecPapercut;
-    case 8527:
+    case PIDX_CapRecPresent:
       return 1;
-    case 8528:
+    case PIDX_CapRecRight90:
       return caps_.CapRecRight90;
-    case 8529:
+    case PIDX_CapRecRotate180:
       return out_.CapRecRotate180;
-    case 8530:
+    case PIDX_CapRecStamp:
       return caps_.CapRecStamp;
-    case 8531:
+    case PIDX_CapRecUnderline:
       return caps_.CapRecUnderline;
-    case 8548:
+    case PIDX_CapCharacterSet:
       return PTR_CCS_ASCII;
-    case 8549:
+    case PIDX_CapTransaction:
       return 1;
-    case 8552:
+    case PIDX_CapRecCartridgeSensor:
       return caps_.CapRecCartridgeSensor;
-    case 8553:
+    case PIDX_CapRecColor:
       return out_.CapRecColor;
-    case 8554:
+    case PIDX_CapRecMarkFeed:
       return caps_.CapRecMarkFeed;
-    case 8558:
+    case PIDX_CapMapCharacterSet:
       return caps_.CapMapCharacterSet;
-    case 8559:
+    case PIDX_CapConcurrentPageMode:
       return caps_.CapConcurrentPageMode;
-    case 8560:
+    case PIDX_CapRecPageMode:
       return caps_.CapRecPageMode;
     default:
-      return 0;  // 8561 CapSlpPageMode and every index not listed
+      return 0;  // CapSlpPageMode and every index not listed
   }
 }
 
 std::string CPOSPrinter::GetPropertyString(int32_t index) {
   switch (index) {
-    case 1000001:
+    case PIDX_CheckHealthText:
       return check_health_text_;
-    case 1000002:
+    case PIDX_DeviceDescription:
       return device_description_;
-    case 1000003:
+    case PIDX_DeviceName:
       return device_name_property_;
-    case 1000004:
+    case PIDX_ServiceObjectDescription:
       return service_object_description_;
-    case 1008001:
+    case PIDX_CharacterSetList:
       return CharacterSetList_;
-    case 1008003:
+    case PIDX_RecLineCharsList:
       return RecLineCharsList_;
-    case 1008005:
+    case PIDX_ErrorString:
       return queue_->ErrorString();
-    case 1008006:
+    case PIDX_FontTypefaceList:
       return FontTypefaceList_;
-    case 1008007:
+    case PIDX_RecBarCodeRotationList:
       return RecBarCodeRotationList_;
-    case 1008009:
+    case PIDX_RecBitmapRotationList:
       return RecBitmapRotationList_;
-    case 1008011:
+    case PIDX_PageModeArea:
       return page_.PageModeArea;
-    case 1008012:
+    case PIDX_PageModePrintArea:
       return page_.PageModePrintArea;
     default:
       return {};
@@ -248,66 +248,66 @@ void CPOSPrinter::ApplyPageModePrintArea(const std::string& text) {
 
 void CPOSPrinter::SetPropertyNumber(int32_t index, int32_t number) {
   result_code_extended_ = 0;
-  if (index == 3) {
+  if (index == PIDX_DeviceEnabled) {
     SetDeviceEnabled(number);  // waits for the printer: must not hold the settings
     return;
   }
   std::lock_guard<std::mutex> settings(settings_mutex_);
   const output::UnitTables units = out_.shared->Units();
   switch (index) {
-    case 4:
+    case PIDX_FreezeEvents:
       SetFreezeEvents(number);
       result_code_ = OPOS_SUCCESS;
       return;
-    case 11:
+    case PIDX_BinaryConversion:
       if (number < 0 || number > 2) break;
       binary_conversion_ = number;
       result_code_ = OPOS_SUCCESS;
       return;
-    case 13:
+    case PIDX_PowerNotify:
       if (device_enabled_ || (number != 0 && number != 1) || cap_power_reporting_ == 0) break;
       power_notify_ = number;
       if (number == 1) SetFreezeEvents(1);
       result_code_ = OPOS_SUCCESS;
       return;
-    case 8001:
+    case PIDX_AsyncMode:
       async_mode_ = number;
       result_code_ = OPOS_SUCCESS;
       return;
-    case 8002:
-      if (!CheckState(3)) return;
+    case PIDX_CharacterSet:
+      if (!CheckState(kClaimedEnabled)) return;
       if (output::SelectCodeTable(out_, number, device_name_) != OPOS_SUCCESS) break;
       CharacterSet_ = number;
       result_code_ = OPOS_SUCCESS;
       return;
-    case 8005:
+    case PIDX_FlagWhenIdle:
       queue_->SetFlagWhenIdle(number != 0);
       result_code_ = OPOS_SUCCESS;
       return;
-    case 8013:
+    case PIDX_MapMode:
       if (number < 1 || number > 4) break;
       out_.MapMode = number;
       RecomputeUnitMetrics();
       result_code_ = OPOS_SUCCESS;
       return;
-    case 8015:
-      if (!CheckState(3)) return;
+    case PIDX_RecLetterQuality:
+      if (!CheckState(kClaimedEnabled)) return;
       rec_letter_quality_ = number;
       result_code_ = OPOS_SUCCESS;
       return;
-    case 8016:
-      if (!CheckState(3)) return;
+    case PIDX_RecLineChars:
+      if (!CheckState(kClaimedEnabled)) return;
       ApplyRecLineChars(number);
       return;
-    case 8017:
-      if (!CheckState(3)) return;
+    case PIDX_RecLineHeight:
+      if (!CheckState(kClaimedEnabled)) return;
       metrics_.height_dots = metrics_.compressed_font ? metrics_.DotsPerCompressedCharHeight
                                                       : metrics_.DotsPerNormalCharHeight;
       out_.line_spacing_dots = metrics_.default_spacing_dots;
       RecomputeUnitMetrics();
       return;
-    case 8018: {
-      if (!CheckState(3)) return;
+    case PIDX_RecLineSpacing: {
+      if (!CheckState(kClaimedEnabled)) return;
       int32_t dots = output::MapUnits(number, units.UnitsToVerticalDots, out_.MapMode);
       out_.line_spacing_dots = dots < 12 ? 12 : dots > 50 ? 50 : dots;
       RecomputeUnitMetrics();
@@ -315,29 +315,29 @@ void CPOSPrinter::SetPropertyNumber(int32_t index, int32_t number) {
           (metrics_.height_dots + out_.line_spacing_dots + 143) / out_.line_spacing_dots;
       return;
     }
-    case 8036:
+    case PIDX_RotateSpecial:
       rotate_special_ = number;
       result_code_ = OPOS_SUCCESS;
       return;
-    case 8037:
+    case PIDX_CartridgeNotify:
       if (device_enabled_) break;
       if (number == 0 || (number == 1 && caps_.CapRecCartridgeSensor != 0)) {
         cartridge_notify_ = number;
         result_code_ = OPOS_SUCCESS;
       }
       return;
-    case 8041:
-      if (!CheckState(3)) return;
+    case PIDX_RecCurrentCartridge:
+      if (!CheckState(kClaimedEnabled)) return;
       if ((number & out_.CapRecColor) == 0) break;
       rec_current_cartridge_ = number;
       rec_cartridge_state_ = PTR_CART_UNKNOWN;
       result_code_ = OPOS_SUCCESS;
       return;
-    case 8047:
-    case 8050: {
+    case PIDX_PageModeHorizontalPosition:
+    case PIDX_PageModeVerticalPosition: {
       if (number < 0) break;
       int32_t dots = output::MapUnits(number, units.UnitsToHorizontalDots, out_.MapMode);
-      if (index == 8047) {
+      if (index == PIDX_PageModeHorizontalPosition) {
         page_.PageModeHorizontalPosition = number;
         page_.horizontal_dots = dots;
       } else {
@@ -348,13 +348,13 @@ void CPOSPrinter::SetPropertyNumber(int32_t index, int32_t number) {
       result_code_ = OPOS_SUCCESS;
       return;
     }
-    case 8048:
+    case PIDX_PageModePrintDirection:
       if (number < 1 || number > 4) break;
       page_.PageModePrintDirection = number;
       queue_->PageHeaderNeeded();
       result_code_ = OPOS_SUCCESS;
       return;
-    case 8049:
+    case PIDX_PageModeStation:
       if (number != PTR_S_RECEIPT && number != PTR_S_SLIP) break;
       page_.PageModeStation = number;
       result_code_ = OPOS_SUCCESS;
@@ -368,7 +368,7 @@ void CPOSPrinter::SetPropertyNumber(int32_t index, int32_t number) {
 void CPOSPrinter::SetPropertyString(int32_t index, const std::string& text) {
   std::lock_guard<std::mutex> settings(settings_mutex_);
   result_code_ = OPOS_SUCCESS;
-  if (index == 1008012) {
+  if (index == PIDX_PageModePrintArea) {
     ApplyPageModePrintArea(text);
     return;
   }

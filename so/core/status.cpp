@@ -9,18 +9,6 @@ namespace qz381::so {
 
 using namespace qz381::opos;
 
-namespace {
-constexpr int32_t PTR_CART_OK = 0;
-constexpr int32_t PTR_CART_REMOVED = 1;
-constexpr int32_t PTR_CART_EMPTY = 2;
-constexpr int32_t PTR_CART_NEAREND = 4;
-constexpr int32_t PTR_CART_CLEANING = 8;
-constexpr int32_t PTR_SUE_REC_CARTRIDGE_EMPTY = 45;
-constexpr int32_t PTR_SUE_REC_HEAD_CLEANING = 46;
-constexpr int32_t PTR_SUE_REC_CARTRIDGE_NEAREMPTY = 47;
-constexpr int32_t PTR_SUE_REC_CARTRIDGE_OK = 48;
-}  // namespace
-
 void CPOSPrinter::OnAsbBlock(const uint8_t* b) {
   if (!device_enabled_) return;
   int32_t paper;
@@ -39,7 +27,10 @@ void CPOSPrinter::OnAsbBlock(const uint8_t* b) {
   }
   int32_t cover = (b[0] & 0x20) ? PTR_SUE_COVER_OPEN : PTR_SUE_COVER_OK;
   cover_open_ = cover == PTR_SUE_COVER_OPEN ? 1 : 0;
-  failure_code_ = (b[1] & 0x20) ? 401 : (b[1] & 0x08) ? 402 : (b[1] & 0x04) ? 403 : 0;
+  failure_code_ = (b[1] & 0x20)   ? kFailureUnrecoverable
+                  : (b[1] & 0x08) ? kFailureKnifeCut
+                  : (b[1] & 0x04) ? kFailureMechanical
+                                  : 0;
   if (paper != last_paper_ && (caps_.CapRecEmptySensor || caps_.CapRecNearEndSensor)) {
     last_paper_ = paper;
     PostEvent(EventRecord::StatusUpdate(paper));
@@ -94,11 +85,9 @@ void CPOSPrinter::OnPowerState(int32_t code) {
     last_power_ = code;
     if (code == OPOS_PS_ONLINE) {
       if (PortChannel* channel = FindChannel(port_handle_)) {
-        static const uint8_t kNul[] = {0x00};
-        static const uint8_t kAsbAll[] = {0x1D, 0x61, 0xFF};
         channel->LockChannel(-1);
-        channel->WriteChannel(kNul, 1);
-        channel->WriteChannel(kAsbAll, 3);
+        channel->WriteCommand(printer_commands::kNul);
+        channel->WriteCommand(printer_commands::kAutoStatusAll);
         channel->UnlockChannel();
       }
       // A printer that was off has forgotten everything it was told.

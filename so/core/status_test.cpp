@@ -17,12 +17,6 @@ namespace {
 using Log = std::vector<std::string>;
 using Block = std::array<uint8_t, 4>;
 
-constexpr int32_t kReceipt = 2;
-constexpr int32_t kResultCodeExtended = 7, kPowerNotify = 13, kPowerState = 14;
-constexpr int32_t kCoverOpen = 8003, kRecEmpty = 8014, kRecNearEnd = 8021;
-constexpr int32_t kCartridgeNotify = 8037, kRecCartridgeState = 8040, kRecCurrentCartridge = 8041;
-constexpr int32_t kCartUnknown = 0x10000000;
-
 class StatusTest : public SoTest {
  protected:
   // Claimed and enabled, with the status thread polling often; `before_enable`
@@ -37,8 +31,8 @@ class StatusTest : public SoTest {
     const int32_t polls = fake_.Count("IsPowerState");
     EXPECT_TRUE(PumpUntil([&] { return fake_.Count("IsPowerState") > polls + 1; }));
     if (before_enable) before_enable(p);
-    p->SetPropertyNumber(3, 1);
-    EXPECT_EQ(p->GetPropertyNumber(6), 0);
+    p->SetPropertyNumber(PIDX_DeviceEnabled, 1);
+    EXPECT_EQ(p->GetPropertyNumber(PIDX_ResultCode), OPOS_SUCCESS);
     fake_.Take(p->port_handle());
     return p;
   }
@@ -77,9 +71,9 @@ TEST_F(StatusTest, StatusBlocksSetPaperAndCoverAndReportEachChangeOnce) {
     Push(s.block);
     log.insert(log.end(), s.events.begin(), s.events.end());
     ExpectLog(log);
-    EXPECT_EQ(p->GetPropertyNumber(kCoverOpen), s.cover_open);
-    EXPECT_EQ(p->GetPropertyNumber(kRecEmpty), s.rec_empty);
-    EXPECT_EQ(p->GetPropertyNumber(kRecNearEnd), s.rec_near_end);
+    EXPECT_EQ(p->GetPropertyNumber(PIDX_CoverOpen), s.cover_open);
+    EXPECT_EQ(p->GetPropertyNumber(PIDX_RecEmpty), s.rec_empty);
+    EXPECT_EQ(p->GetPropertyNumber(PIDX_RecNearEnd), s.rec_near_end);
   }
 }
 
@@ -94,10 +88,10 @@ TEST_F(StatusTest, FailureBitsRefuseOutputWithTheirCode) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.extended);
     Push({0x00, c.bits, 0, 0});
-    EXPECT_TRUE(PumpUntil([&] { return p->PrintNormal(kReceipt, "x") == 111; }));
-    EXPECT_EQ(p->GetPropertyNumber(kResultCodeExtended), c.extended);
+    EXPECT_TRUE(PumpUntil([&] { return p->PrintNormal(PTR_S_RECEIPT, "x") == 111; }));
+    EXPECT_EQ(p->GetPropertyNumber(PIDX_ResultCodeExtended), c.extended);
     Push({0x00, 0, 0, 0});
-    EXPECT_TRUE(PumpUntil([&] { return p->PrintNormal(kReceipt, "x") == 0; }));
+    EXPECT_TRUE(PumpUntil([&] { return p->PrintNormal(PTR_S_RECEIPT, "x") == 0; }));
   }
 }
 
@@ -128,16 +122,17 @@ TEST_F(CartridgeTest, CartridgeBlocksSetTheCurrentCartridgeStateAndReportChanges
       {"second near its end", {0x35, 0x00, 0x01, 0}, {"StatusUpdate 47"}, 0},
   };
   so::CPOSPrinter* p = Monitored([](so::CPOSPrinter* p) {
-    p->SetPropertyNumber(kCartridgeNotify, 1);
-    EXPECT_EQ(p->GetPropertyNumber(6), 0);
+    p->SetPropertyNumber(PIDX_CartridgeNotify, 1);
+    EXPECT_EQ(p->GetPropertyNumber(PIDX_ResultCode), OPOS_SUCCESS);
   });
-  EXPECT_EQ(p->GetPropertyNumber(kRecCartridgeState), kCartUnknown);
+  EXPECT_EQ(p->GetPropertyNumber(PIDX_RecCartridgeState), PTR_CART_UNKNOWN);
   Log log;
   for (const Step& s : steps) {
     SCOPED_TRACE(s.name);
     Push(s.block);
     EXPECT_TRUE(PumpUntil([&] {
-      return fake_.StatusBlocksLeft() == 0 && p->GetPropertyNumber(kRecCartridgeState) == s.state;
+      return fake_.StatusBlocksLeft() == 0 &&
+             p->GetPropertyNumber(PIDX_RecCartridgeState) == s.state;
     }));
     log.insert(log.end(), s.events.begin(), s.events.end());
     ExpectLog(log);
@@ -145,14 +140,14 @@ TEST_F(CartridgeTest, CartridgeBlocksSetTheCurrentCartridgeStateAndReportChanges
 
   // The second cartridge becomes the current one: its state is unknown until
   // the next block, which then tells the second cartridge's state.
-  p->SetPropertyNumber(kRecCurrentCartridge, 2);
-  EXPECT_EQ(p->GetPropertyNumber(6), 0);
-  EXPECT_EQ(p->GetPropertyNumber(kRecCurrentCartridge), 2);
-  EXPECT_EQ(p->GetPropertyNumber(kRecCartridgeState), kCartUnknown);
+  p->SetPropertyNumber(PIDX_RecCurrentCartridge, 2);
+  EXPECT_EQ(p->GetPropertyNumber(PIDX_ResultCode), OPOS_SUCCESS);
+  EXPECT_EQ(p->GetPropertyNumber(PIDX_RecCurrentCartridge), 2);
+  EXPECT_EQ(p->GetPropertyNumber(PIDX_RecCartridgeState), PTR_CART_UNKNOWN);
   Push({0x35, 0x00, 0x02, 0});
   log.push_back("StatusUpdate 45");
   ExpectLog(log);
-  EXPECT_EQ(p->GetPropertyNumber(kRecCartridgeState), 2);
+  EXPECT_EQ(p->GetPropertyNumber(PIDX_RecCartridgeState), 2);
 }
 
 TEST_F(CartridgeTest, WithoutCartridgeNotifyCartridgeBlocksStaySilent) {
@@ -160,67 +155,67 @@ TEST_F(CartridgeTest, WithoutCartridgeNotifyCartridgeBlocksStaySilent) {
   Push({0x35, 0x02, 0x00, 0});
   Push({0x00, 0x00, 0x00, 0});  // a paper block behind it shows it was taken
   ExpectLog({"StatusUpdate 26", "StatusUpdate 12"});
-  EXPECT_EQ(p->GetPropertyNumber(kRecCartridgeState), kCartUnknown);
+  EXPECT_EQ(p->GetPropertyNumber(PIDX_RecCartridgeState), PTR_CART_UNKNOWN);
 }
 
 TEST_F(CartridgeTest, CartridgeSettersFollowTheirRules) {
   so::CPOSPrinter* p = Opened();
   // RecCurrentCartridge needs the device claimed and enabled.
-  p->SetPropertyNumber(kRecCurrentCartridge, 2);
-  EXPECT_EQ(p->GetPropertyNumber(6), 103);
+  p->SetPropertyNumber(PIDX_RecCurrentCartridge, 2);
+  EXPECT_EQ(p->GetPropertyNumber(PIDX_ResultCode), OPOS_E_NOTCLAIMED);
   ASSERT_EQ(p->ClaimDevice(1000), 0);
   // CartridgeNotify is set while disabled only.
-  p->SetPropertyNumber(kCartridgeNotify, 1);
-  EXPECT_EQ(p->GetPropertyNumber(6), 0);
-  EXPECT_EQ(p->GetPropertyNumber(kCartridgeNotify), 1);
-  p->SetPropertyNumber(kCartridgeNotify, 2);  // neither 0 nor 1: nothing changes
-  EXPECT_EQ(p->GetPropertyNumber(kCartridgeNotify), 1);
-  p->SetPropertyNumber(3, 1);
-  p->SetPropertyNumber(kCartridgeNotify, 0);
-  EXPECT_EQ(p->GetPropertyNumber(6), 106);
-  EXPECT_EQ(p->GetPropertyNumber(kCartridgeNotify), 1);
+  p->SetPropertyNumber(PIDX_CartridgeNotify, 1);
+  EXPECT_EQ(p->GetPropertyNumber(PIDX_ResultCode), OPOS_SUCCESS);
+  EXPECT_EQ(p->GetPropertyNumber(PIDX_CartridgeNotify), 1);
+  p->SetPropertyNumber(PIDX_CartridgeNotify, 2);  // neither 0 nor 1: nothing changes
+  EXPECT_EQ(p->GetPropertyNumber(PIDX_CartridgeNotify), 1);
+  p->SetPropertyNumber(PIDX_DeviceEnabled, 1);
+  p->SetPropertyNumber(PIDX_CartridgeNotify, 0);
+  EXPECT_EQ(p->GetPropertyNumber(PIDX_ResultCode), OPOS_E_ILLEGAL);
+  EXPECT_EQ(p->GetPropertyNumber(PIDX_CartridgeNotify), 1);
   // A cartridge that shares no bit with CapRecColor (3) is refused.
-  p->SetPropertyNumber(kRecCurrentCartridge, 4);
-  EXPECT_EQ(p->GetPropertyNumber(6), 106);
-  EXPECT_EQ(p->GetPropertyNumber(kRecCurrentCartridge), 1);
+  p->SetPropertyNumber(PIDX_RecCurrentCartridge, 4);
+  EXPECT_EQ(p->GetPropertyNumber(PIDX_ResultCode), OPOS_E_ILLEGAL);
+  EXPECT_EQ(p->GetPropertyNumber(PIDX_RecCurrentCartridge), 1);
 }
 
 TEST_F(StatusTest, CartridgeNotifyNeedsACartridgeSensor) {
   so::CPOSPrinter* p = Opened();  // the shipped profile has none
   ASSERT_EQ(p->ClaimDevice(1000), 0);
-  p->SetPropertyNumber(kCartridgeNotify, 0);
-  ASSERT_EQ(p->GetPropertyNumber(6), 0);
-  p->SetPropertyNumber(kCartridgeNotify, 1);
-  EXPECT_EQ(p->GetPropertyNumber(6), 0);  // unchanged, as the value is
-  EXPECT_EQ(p->GetPropertyNumber(kCartridgeNotify), 0);
+  p->SetPropertyNumber(PIDX_CartridgeNotify, 0);
+  ASSERT_EQ(p->GetPropertyNumber(PIDX_ResultCode), OPOS_SUCCESS);
+  p->SetPropertyNumber(PIDX_CartridgeNotify, 1);
+  EXPECT_EQ(p->GetPropertyNumber(PIDX_ResultCode), OPOS_SUCCESS);  // unchanged, as the value is
+  EXPECT_EQ(p->GetPropertyNumber(PIDX_CartridgeNotify), 0);
 }
 
 // The on-line bit of a status block is the power state of a serial printer.
 TEST_F(StatusTest, PowerNotifyReportsTheStatusBlocksOnLineBit) {
   so::CPOSPrinter* p = Monitored([](so::CPOSPrinter* p) {
-    p->SetPropertyNumber(kPowerNotify, 1);
-    EXPECT_EQ(p->GetPropertyNumber(6), 0);
+    p->SetPropertyNumber(PIDX_PowerNotify, 1);
+    EXPECT_EQ(p->GetPropertyNumber(PIDX_ResultCode), OPOS_SUCCESS);
   });
-  EXPECT_EQ(p->GetPropertyNumber(kPowerState), 2000);
+  EXPECT_EQ(p->GetPropertyNumber(PIDX_PowerState), 2000);
   Push({0x00, 0, 0, 0});
   ExpectLog({"StatusUpdate 26", "StatusUpdate 12", "StatusUpdate 2001"});
-  EXPECT_EQ(p->GetPropertyNumber(kPowerState), 2001);
+  EXPECT_EQ(p->GetPropertyNumber(PIDX_PowerState), 2001);
   // Back on line, the printer is asked for every status again.
   EXPECT_EQ(fake_.Take(p->port_handle()), "00 1D 61 FF");
 
   Push({0x08, 0, 0, 0});
   ExpectLog({"StatusUpdate 26", "StatusUpdate 12", "StatusUpdate 2001", "StatusUpdate 2003"});
-  EXPECT_EQ(p->GetPropertyNumber(kPowerState), 2003);
+  EXPECT_EQ(p->GetPropertyNumber(PIDX_PowerState), 2003);
   // PowerNotify is set while disabled only.
-  p->SetPropertyNumber(kPowerNotify, 0);
-  EXPECT_EQ(p->GetPropertyNumber(6), 106);
+  p->SetPropertyNumber(PIDX_PowerNotify, 0);
+  EXPECT_EQ(p->GetPropertyNumber(PIDX_ResultCode), OPOS_E_ILLEGAL);
 }
 
 TEST_F(StatusTest, WithoutPowerNotifyThePowerStateIsNotReported) {
   so::CPOSPrinter* p = Monitored();
   Push({0x08, 0, 0, 0});
   ExpectLog({"StatusUpdate 26", "StatusUpdate 12"});
-  EXPECT_EQ(p->GetPropertyNumber(kPowerState), 2000);
+  EXPECT_EQ(p->GetPropertyNumber(PIDX_PowerState), 2000);
 }
 
 // A printer on a port that is neither serial nor parallel sends no on-line bit:
@@ -228,27 +223,29 @@ TEST_F(StatusTest, WithoutPowerNotifyThePowerStateIsNotReported) {
 TEST_F(StatusTest, NetworkPrinterReportsThePortModulesPowerState) {
   SetDeviceValue("Port", platform::RegValue::Text("com1"));
   SetDeviceValue("TcpIp", platform::RegValue::Text("192.168.7.31"));
-  so::CPOSPrinter* p = Monitored([](so::CPOSPrinter* p) { p->SetPropertyNumber(kPowerNotify, 1); });
+  so::CPOSPrinter* p =
+      Monitored([](so::CPOSPrinter* p) { p->SetPropertyNumber(PIDX_PowerNotify, 1); });
   const int32_t port = p->port_handle();
   fake_.SetPowerState(2001);
   ExpectLog({"StatusUpdate 2001"});
-  EXPECT_EQ(p->GetPropertyNumber(kPowerState), 2001);
+  EXPECT_EQ(p->GetPropertyNumber(PIDX_PowerState), 2001);
   // The channel asks for automatic status, the device for every status.
   EXPECT_EQ(fake_.Take(port), "00 1D 61 0F 00 1D 61 FF");
   fake_.SetPowerState(2004);
   ExpectLog({"StatusUpdate 2001", "StatusUpdate 2003"});
-  EXPECT_EQ(p->GetPropertyNumber(kPowerState), 2003);
+  EXPECT_EQ(p->GetPropertyNumber(PIDX_PowerState), 2003);
 }
 
 // A serial printer coming on line is answered with the automatic status
 // request; its on-line report waits for the status block.
 TEST_F(StatusTest, SerialPrinterComingOnLineIsAskedForStatusOnly) {
-  so::CPOSPrinter* p = Monitored([](so::CPOSPrinter* p) { p->SetPropertyNumber(kPowerNotify, 1); });
+  so::CPOSPrinter* p =
+      Monitored([](so::CPOSPrinter* p) { p->SetPropertyNumber(PIDX_PowerNotify, 1); });
   fake_.SetPowerState(2001);
   EXPECT_TRUE(PumpUntil([&] { return fake_.Take(p->port_handle()) == "00 1D 61 0F"; }));
   PumpFor(30);
   EXPECT_EQ(co_.Count(), 0u);
-  EXPECT_EQ(p->GetPropertyNumber(kPowerState), 2000);
+  EXPECT_EQ(p->GetPropertyNumber(PIDX_PowerState), 2000);
 }
 
 }  // namespace

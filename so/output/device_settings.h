@@ -12,14 +12,15 @@
 #include <string_view>
 #include <vector>
 
+#include "common/opos.h"
 #include "so/output/units.h"
 
 namespace qz381::output {
 
 // Result codes the translation reports (the OPOS values).
-inline constexpr int32_t kOposSuccess = 0;
-inline constexpr int32_t kOposEIllegal = 106;
-inline constexpr int32_t kOposEFailure = 111;
+inline constexpr int32_t kOposSuccess = opos::OPOS_SUCCESS;
+inline constexpr int32_t kOposEIllegal = opos::OPOS_E_ILLEGAL;
+inline constexpr int32_t kOposEFailure = opos::OPOS_E_FAILURE;
 
 // Bits of PendingSettings: printer settings still to be sent by the next prologue.
 inline constexpr uint8_t kPendingCodeTable = 0x01;

@@ -3,69 +3,77 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "common/opos.h"
+#include "common/printer_commands.h"
 #include "platform/trace.h"
-#include "ports/common/port_kind.h"
 #include "ports/common/net_address.h"
+#include "ports/common/port_kind.h"
 
 namespace qz381::output {
 
 namespace {
 
-constexpr int32_t kSuccess = 0;
-constexpr int32_t kFailure = 111;
-constexpr int32_t kTimeout = 112;
-constexpr int32_t kShortWrite = 410;
-constexpr int32_t kCoverOpen = 201;
-constexpr int32_t kPaperEmpty = 203;
-constexpr int32_t kStateIdle = 2, kStateBusy = 3, kStateError = 4;
-constexpr int32_t kLocusOutput = 1;
-constexpr int32_t kRetry = 11, kClear = 12;
-constexpr uint8_t kStatusRequest[] = {0x10, 0x04, 0x03};
+using namespace qz381::opos;
+
+// The OPOS numbers the queue answers with, under the short names it reads well with.
+constexpr int32_t kSuccess = OPOS_SUCCESS;
+constexpr int32_t kFailure = OPOS_E_FAILURE;
+constexpr int32_t kTimeout = OPOS_E_TIMEOUT;
+constexpr int32_t kShortWrite = kFailureShortWrite;
+constexpr int32_t kCoverOpen = OPOS_EPTR_COVER_OPEN;
+constexpr int32_t kPaperEmpty = OPOS_EPTR_REC_EMPTY;
+constexpr int32_t kStateIdle = OPOS_S_IDLE, kStateBusy = OPOS_S_BUSY, kStateError = OPOS_S_ERROR;
+constexpr int32_t kLocusOutput = OPOS_EL_OUTPUT;
+constexpr int32_t kRetry = OPOS_ER_RETRY, kClear = OPOS_ER_CLEAR;
+constexpr const auto& kStatusRequest = printer_commands::bytes::kStatusRequest;
+// Short writes a chunked job survives before it is failed: a busy line takes
+// part of a chunk now and then, a dead one takes nothing again and again.
+constexpr int kWriteRetries = 5;
 
 const char* ResultName(int32_t rc, int32_t rce) {
   switch (rc) {
-    case 0:
+    case OPOS_SUCCESS:
       return "Success";
-    case 101:
+    case OPOS_E_CLOSED:
       return "Closed";
-    case 102:
+    case OPOS_E_CLAIMED:
       return "Claimed";
-    case 103:
+    case OPOS_E_NOTCLAIMED:
       return "Notclaimed";
-    case 104:
+    case OPOS_E_NOSERVICE:
       return "Noservice";
-    case 105:
+    case OPOS_E_DISABLED:
       return "Disabled";
-    case 106:
+    case OPOS_E_ILLEGAL:
       return "Illegal";
-    case 107:
+    case OPOS_E_NOHARDWARE:
       return "Nohardware";
-    case 108:
+    case OPOS_E_OFFLINE:
       return "Offline";
-    case 109:
+    case OPOS_E_NOEXIST:
       return "Noexist";
-    case 110:
+    case OPOS_E_EXISTS:
       return "Exists";
-    case 111:
-      return rce == 401   ? "Unrecoverable failure"
-             : rce == 402 ? "Knife cut failure"
-             : rce == 403 ? "Mechanical failure"
-                          : "Failure";
-    case 112:
+    case OPOS_E_FAILURE:
+      return rce == kFailureUnrecoverable ? "Unrecoverable failure"
+             : rce == kFailureKnifeCut    ? "Knife cut failure"
+             : rce == kFailureMechanical  ? "Mechanical failure"
+                                          : "Failure";
+    case OPOS_E_TIMEOUT:
       return "Timeout";
-    case 113:
+    case OPOS_E_BUSY:
       return "Busy";
-    case 114:
+    case OPOS_E_EXTENDED:
       switch (rce) {
-        case 201:
+        case OPOS_EPTR_COVER_OPEN:
           return "Cover Open";
-        case 203:
+        case OPOS_EPTR_REC_EMPTY:
           return "Paper Empty";
-        case 211:
+        case OPOS_EPTR_REC_CARTRIDGE_REMOVED:
           return "Cartridge Removed";
-        case 212:
+        case OPOS_EPTR_REC_CARTRIDGE_EMPTY:
           return "Cartridge Empty";
-        case 213:
+        case OPOS_EPTR_REC_HEAD_CLEANING:
           return "Head Cleaning";
         default:
           return "Extended Error";
@@ -186,7 +194,7 @@ int32_t OutputQueue::WritePort(const uint8_t* bytes, size_t length) {
     total = static_cast<size_t>(
         std::max<int32_t>(0, device_.WritePortBytes(bytes, static_cast<int32_t>(length))));
   } else {
-    int retries = 5;
+    int retries = kWriteRetries;
     size_t writes = 0;
     while (total < length) {
       size_t chunk = std::min<size_t>(chunk_size, length - total);

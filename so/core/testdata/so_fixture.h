@@ -11,11 +11,14 @@
 #include <vector>
 
 #include "common/opos.h"
+#include "common/properties.h"
 #include "platform/com.h"
 #include "so/core/pos_printer.h"
 #include "so/core/testdata/test_support.h"
 
 namespace qz381::testing {
+
+using namespace qz381::opos;
 
 // The control object's side of the callbacks: answers GetIDsOfNames for the
 // names it was given and records every call.
@@ -63,7 +66,7 @@ class RecordingCo final : public IDispatch {
   }
   HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* p, VARIANT*,
                                    EXCEPINFO*, UINT*) override {
-    Call call{id, {}, probe ? probe->GetPropertyNumber(9) : 0};
+    Call call{id, {}, probe ? probe->GetPropertyNumber(PIDX_State) : 0};
     for (UINT i = p->cArgs; i-- > 0;) {
       const VARIANT& v = p->rgvarg[i];
       if (v.vt == VT_I4) call.args.push_back(v.lVal);
@@ -140,8 +143,8 @@ class SoTest : public ::testing::Test {
   so::CPOSPrinter* Enabled(RecordingCo* co = nullptr) {
     so::CPOSPrinter* p = Opened(co);
     EXPECT_EQ(p->ClaimDevice(1000), 0);
-    p->SetPropertyNumber(3, 1);
-    EXPECT_EQ(p->GetPropertyNumber(6), 0);
+    p->SetPropertyNumber(PIDX_DeviceEnabled, 1);
+    EXPECT_EQ(p->GetPropertyNumber(PIDX_ResultCode), OPOS_SUCCESS);
     fake_.Take(p->port_handle());
     return p;
   }
