@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "common/health_dialog.h"
 #include "common/opos.h"
 #include "platform/trace.h"
 #include "so/core/pos_printer.h"
@@ -54,7 +55,37 @@ int32_t CPOSPrinter::ExternalCheck() {
   return rc;
 }
 
+// The interactive level: the operator's dialog belongs to the program hosting
+// the control object (common/health_dialog.h) and prints the test page through
+// the device object lent to it. Closed without printing, or with no dialog to
+// show, the internal check decides. (A local class sees what its member
+// function sees, so the class needs no new member for it.)
 int32_t CPOSPrinter::CheckHealth(int32_t level) {
+  struct Interactive {
+    static int32_t Run(CPOSPrinter* p) {
+      int32_t printed = -1;  // stays negative until a test page is printed
+      auto* device = new opos::HealthDialogDevice(
+          [p, &printed](std::string* text) {
+            printed = p->ExternalCheck();
+            *text = output::ErrorText(printed, p->result_code_extended_);
+            return printed;
+          },
+          [p] {
+            return opos::HealthStatus{p->power_state_, p->cover_open_, p->rec_empty_,
+                                      p->rec_near_end_};
+          });
+      const std::string title = "Printer Check Health : - Interactive -" + p->device_name_property_;
+      const std::string info = p->service_object_description_ + "\n" +
+                               VersionText(p->service_object_version_) + "\n" +
+                               p->device_description_ + "\n" + p->device_name_property_;
+      opos::ShowHealthDialog(p->co_, title, info, device);
+      device->Close();  // the host may keep it; from now on it reaches nothing
+      device->Release();
+      if (printed >= 0) return printed;
+      p->InternalCheck();
+      return p->Fail(OPOS_SUCCESS);
+    }
+  };
   if (!CheckState(kClaimedEnabled)) return result_code_;
   switch (level) {
     case OPOS_CH_INTERNAL:
@@ -63,11 +94,7 @@ int32_t CPOSPrinter::CheckHealth(int32_t level) {
     case OPOS_CH_EXTERNAL:
       return ExternalCheck();
     case OPOS_CH_INTERACTIVE:
-      // The operator's dialog needs a display this build does not have: it is
-      // as if closed without printing, and the internal check decides.
-      platform::Trace("CheckHealth: no interactive display; running the internal check");
-      InternalCheck();
-      return Fail(OPOS_SUCCESS);
+      return Interactive::Run(this);
     default:
       return Fail(OPOS_E_ILLEGAL);
   }
