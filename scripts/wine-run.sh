@@ -48,4 +48,10 @@ fi
 
 bash "$(dirname "${BASH_SOURCE[0]}")/wine-boot.sh" "$WINEPREFIX"
 
+# The first program of a Wine session starts the prefix's services, which
+# inherit its output and outlive it; a caller reading that output (ctest) would
+# then wait for them until its time-out. A program of no interest starts them
+# here with their output going nowhere; when they run already it just ends.
+"${wine[@]}" cmd /c exit </dev/null >/dev/null 2>&1 || true
+
 exec "${wine[@]}" "$program" "$@"
