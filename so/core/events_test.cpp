@@ -18,18 +18,6 @@ using Log = std::vector<std::string>;
 // Long enough for a wrongly released record to show up.
 constexpr uint32_t kQuietMs = 60;
 
-TEST_F(SoTest, EventsPostedFromAnotherThreadArriveInOrderOnTheOpeningThread) {
-  so::CPOSPrinter* p = Enabled();
-  std::thread producer([p] {
-    p->PostEvent(EventRecord::OutputComplete(1));
-    p->PostEvent(EventRecord::StatusUpdate(2003));
-    p->PostEvent(EventRecord::OutputComplete(2));
-  });
-  producer.join();
-  ASSERT_TRUE(PumpUntil([&] { return co_.Count() == 3; }));
-  EXPECT_EQ(co_.Log(), (Log{"OutputComplete 1", "StatusUpdate 2003", "OutputComplete 2"}));
-}
-
 TEST_F(SoTest, FreezeEventsHoldsRecordsUntilReleased) {
   so::CPOSPrinter* p = Enabled();
   p->SetPropertyNumber(PIDX_FreezeEvents, 1);
@@ -164,7 +152,7 @@ TEST_F(SoTest, AnErrorDroppedAtReleaseLeavesTheOutputQueueWorking) {
   p->COFreezeEvents(1);
   fake_.ShortWrites(0, 10);  // the job fails: its error waits behind the gate
   ASSERT_EQ(p->PrintNormal(PTR_S_RECEIPT, "lost\n"), 0);
-  ASSERT_TRUE(PumpUntil([&] { return p->QueuedEventsForTest() == 1; }, 5000));
+  ASSERT_TRUE(PumpUntil([&] { return p->event_delivery().Queued() == 1; }, 5000));
   ASSERT_EQ(p->ReleaseDevice(), 0);  // drops the error nobody answered
   fake_.ShortWrites(0, 0);
   p->COFreezeEvents(0);
@@ -175,42 +163,6 @@ TEST_F(SoTest, AnErrorDroppedAtReleaseLeavesTheOutputQueueWorking) {
   ASSERT_EQ(p->PrintNormal(PTR_S_RECEIPT, "printed\n"), 0);
   ASSERT_TRUE(PumpUntil([&] { return co_.Count() >= 1; }, 5000)) << "the output thread hangs";
   EXPECT_EQ(co_.Log(), (Log{"OutputComplete 2"}));
-}
-
-// The event thread has taken the record and posted its message: ReleaseDevice
-// must still keep it from the application.
-TEST_F(SoTest, RecordOnItsWayAtReleaseIsNotDelivered) {
-  so::CPOSPrinter* p = Enabled();
-  p->PostEvent(EventRecord::OutputComplete(1));
-  // Not pumping: the event thread takes the record and posts its message.
-  for (int i = 0; i < 300 && p->QueuedEventsForTest() != 0; ++i) platform::SleepMs(10);
-  ASSERT_EQ(p->QueuedEventsForTest(), 0u);
-  platform::SleepMs(30);
-  ASSERT_EQ(p->ReleaseDevice(), 0);
-  PumpFor(kQuietMs);
-  EXPECT_EQ(co_.Count(), 0u);
-  // The event thread goes on with the next record.
-  ASSERT_EQ(p->ClaimDevice(1000), 0);
-  p->SetPropertyNumber(PIDX_DeviceEnabled, 1);
-  p->PostEvent(EventRecord::OutputComplete(2));
-  ASSERT_TRUE(PumpUntil([&] { return co_.Count() == 1; }));
-  EXPECT_EQ(co_.Log(), (Log{"OutputComplete 2"}));
-}
-
-// A status handler or the output thread that passed its checks just before the
-// release posts afterwards: the record is dropped, an error answered "clear".
-TEST_F(SoTest, RecordPostedAfterReleaseIsDropped) {
-  so::CPOSPrinter* p = Enabled();
-  ASSERT_EQ(p->ReleaseDevice(), 0);
-  p->PostEvent(EventRecord::StatusUpdate(2003));
-  p->PostEvent(EventRecord::Error(111, 410, 1, 11));
-  EXPECT_EQ(p->QueuedEventsForTest(), 0u);
-  ASSERT_EQ(p->ClaimDevice(1000), 0);
-  p->SetPropertyNumber(PIDX_DeviceEnabled, 1);
-  p->PostEvent(EventRecord::OutputComplete(3));  // marks the end of the run
-  ASSERT_TRUE(PumpUntil([&] { return co_.Count() >= 1; }));
-  PumpFor(kQuietMs);
-  EXPECT_EQ(co_.Log(), (Log{"OutputComplete 3"}));
 }
 
 TEST_F(SoTest, CloseFromTheErrorCallbackLeavesTheServiceClosed) {

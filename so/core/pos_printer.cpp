@@ -38,7 +38,7 @@ CPOSPrinter::~CPOSPrinter() {
   // The control object releases its last reference after Close; a caller that
   // skipped Close still gets its threads stopped and its port given back.
   Close();
-  window_.reset();
+  delivery_.DestroyWindow();
   if (co_) co_->Release();
   ServerUnlock();
 }
@@ -142,23 +142,10 @@ int32_t CPOSPrinter::OpenService(const std::string& /*device_class*/,
     }
   }
 
-  response_ = std::make_unique<platform::Event>(true, false);
-  queue_not_empty_ = std::make_unique<platform::Event>(true, false);
-  thread_ended_ = std::make_unique<platform::Event>(true, false);
-  so_gate_ = std::make_unique<platform::Event>(true, true);
-  co_gate_ = std::make_unique<platform::Event>(true, true);
-  stop_event_ = std::make_unique<platform::Event>(true, false);
-  delivered_ = std::make_unique<platform::Event>(true, false);
-  stop_ = false;
-
-  window_ = platform::MessageWindow::Create(
-      "EventInterfaceWindow",
-      [this](const platform::Message& m) { return OnEventWindowMessage(m); });
-  if (!window_) {
+  if (!delivery_.Start()) {
     ReleaseOpenResources();
     return Fail(OPOS_E_FAILURE);
   }
-  event_thread_ = std::thread([this] { EventThreadMain(); });
   queue_->Start();
   return result_code_;
 }
@@ -208,8 +195,6 @@ void CPOSPrinter::ResetForOpen() {
   cover_open_ = rec_empty_ = rec_near_end_ = failure_code_ = 0;
   last_cover_ = last_paper_ = last_power_ = -1;
   last_cartridge_ = 0;
-  error_response_ = 0;
-  events_released_ = false;
   // Its thread ended with Close; the output ID and FlagWhenIdle start afresh.
   queue_ = std::make_unique<output::OutputQueue>(static_cast<output::OutputDevice&>(*this));
   ApplyTestConfirmLimit(*queue_);
@@ -224,7 +209,7 @@ void CPOSPrinter::ReleaseOpenResources() {
     co_->Release();
     co_ = nullptr;
   }
-  window_.reset();
+  delivery_.DestroyWindow();
   std::lock_guard<std::mutex> guard(state_mutex_);
   state_ = OPOS_S_CLOSED;
 }
@@ -237,16 +222,7 @@ int32_t CPOSPrinter::Close() {
     open = state_ != OPOS_S_CLOSED;
   }
   if (open) {
-    {
-      // Under the lock the event thread shuts its queue gate with: once it
-      // sees the stop, it leaves the gate open.
-      std::lock_guard<std::mutex> guard(state_mutex_);
-      stop_ = true;
-    }
-    if (queue_not_empty_) queue_not_empty_->Set();
-    if (so_gate_) so_gate_->Set();
-    if (co_gate_) co_gate_->Set();
-    if (stop_event_) stop_event_->Set();
+    delivery_.RequestStop();
     {
       std::lock_guard<std::mutex> guard(state_mutex_);
       state_ = OPOS_S_CLOSED;
@@ -255,15 +231,10 @@ int32_t CPOSPrinter::Close() {
     // Every wait of both threads also wakes on the stop event, so joining cannot
     // hang; a thread is never killed.
     uint32_t start = platform::TickCount();
-    if (event_thread_.joinable()) event_thread_.join();
+    delivery_.Join();
     queue_->Stop();
     uint32_t took = platform::TickCount() - start;
     if (took > 2000) platform::Trace("Close: threads took %u ms to end", took);
-    {
-      std::lock_guard<std::mutex> guard(state_mutex_);
-      events_.clear();
-      in_delivery_.reset();
-    }
     if (port_handle_ != 0) UnregisterPort(kOwnerServiceObject, port_handle_);
     port_handle_ = 0;
     // The next OpenService takes a reference of its own.
@@ -315,10 +286,7 @@ int32_t CPOSPrinter::ClaimDevice(int32_t timeout) {
     return Fail(OPOS_E_ILLEGAL);
   }
   claimed_ = 1;
-  {
-    std::lock_guard<std::mutex> guard(state_mutex_);
-    events_released_ = false;
-  }
+  delivery_.Resume();
   result_code_ = OPOS_SUCCESS;
   if (!PreparePrinter(timeout)) {
     channel->CloseChannel(kOwnerServiceObject, settle_ms_);
@@ -341,7 +309,7 @@ int32_t CPOSPrinter::ReleaseDevice() {
   claimed_ = 0;
   // From here on, whatever the status and output threads still post is dropped;
   // an error the output thread waits on is answered "clear".
-  PurgeEvents();
+  delivery_.Release();
   // The output thread ends what it was doing before the queue is emptied, so
   // nothing it does can reach into the next claim (a late "clear" would drop
   // the next session's jobs).
@@ -352,7 +320,7 @@ int32_t CPOSPrinter::ReleaseDevice() {
     channel->SetStatusSink(nullptr);
     channel->CloseChannel(kOwnerServiceObject, settle_ms_);
   }
-  PurgeEvents();
+  delivery_.Release();
   return Fail(OPOS_SUCCESS);
 }
 
@@ -397,22 +365,12 @@ void CPOSPrinter::SetDeviceEnabled(int32_t value) {
 
 void CPOSPrinter::SetFreezeEvents(int32_t value) {
   freeze_events_ = value;
-  if (so_gate_) {
-    if (value)
-      so_gate_->Reset();
-    else
-      so_gate_->Set();
-  }
+  delivery_.SetServiceGate(value == 0);
 }
 
 int32_t CPOSPrinter::COFreezeEvents(int32_t freeze) {
   co_freeze_ = freeze;
-  if (co_gate_) {
-    if (freeze)
-      co_gate_->Reset();
-    else
-      co_gate_->Set();
-  }
+  delivery_.SetControlGate(freeze == 0);
   return OPOS_SUCCESS;
 }
 

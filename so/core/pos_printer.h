@@ -4,7 +4,6 @@
 // dispatch method runs on the control object's thread.
 #include <atomic>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -16,6 +15,7 @@
 #include "platform/registry.h"
 #include "platform/sync.h"
 #include "ports/common/port_contract.h"
+#include "so/core/event_delivery.h"
 #include "so/core/event_record.h"
 #include "so/output/bitmap.h"
 #include "so/output/device_settings.h"
@@ -63,7 +63,9 @@ struct PageModeState {
   std::string PageModeArea, PageModePrintArea;
 };
 
-class CPOSPrinter final : public IDispatch, private output::OutputDevice {
+class CPOSPrinter final : public IDispatch,
+                          private output::OutputDevice,
+                          private EventDelivery::Target {
  public:
   // The registry the device entry and the module location come from.
   explicit CPOSPrinter(platform::Registry& registry = platform::DefaultRegistry());
@@ -137,17 +139,13 @@ class CPOSPrinter final : public IDispatch, private output::OutputDevice {
   // Test seam: the delays the printer needs after claiming, enabling and turning
   // automatic status off (500 ms each by default).
   void SetSettleDelayForTest(uint32_t ms) { settle_ms_ = ms; }
-  // Test seam: the cover status last reported, which decides whether a queued
-  // cover event is still current when its turn comes.
-  void SetLastCoverStatusForTest(int32_t code) { last_cover_ = code; }
-  // Test seam: records waiting for delivery.
-  size_t QueuedEventsForTest() {
-    std::lock_guard<std::mutex> guard(state_mutex_);
-    return events_.size();
-  }
 
   // Test seams of the output queue (confirmation limit, pause before a retry).
   output::OutputQueue& output_queue() { return *queue_; }
+  EventDelivery& event_delivery() { return delivery_; }
+  // Test seam: the cover status last reported, which decides whether a queued
+  // cover event is still current when its turn comes.
+  void SetLastCoverStatusForTest(int32_t code) { last_cover_ = code; }
 
   const ports::DeviceOption& device_option() const { return option_; }
   const output::DeviceSettings& output_settings() const { return out_; }
@@ -182,15 +180,10 @@ class CPOSPrinter final : public IDispatch, private output::OutputDevice {
                       output::Picture* out);
   void ResetForOpen();
   void ReleaseOpenResources();
-  // Drops every record not yet delivered, and whatever is posted until the
-  // next claim (errors among them are answered "clear").
-  void PurgeEvents();
   // Line metrics.
   void ApplyRecLineChars(int32_t n);
   void RecomputeUnitMetrics();
   void ApplyPageModePrintArea(const std::string& text);
-  // Event delivery.
-  void EventThreadMain();
   // Print data through BinaryConversion and the translation, as one string.
   std::string Translate(std::string data, int32_t* translation_result = nullptr);
   int32_t Submit(bool async, std::vector<std::string> list);
@@ -218,11 +211,8 @@ class CPOSPrinter final : public IDispatch, private output::OutputDevice {
   void PostError(int32_t rc, int32_t rce, int32_t locus, int32_t response) override;
   void PostIdle() override;
   bool WaitErrorResponse(platform::Event& stop, int32_t* response) override;
-  bool OnEventWindowMessage(const platform::Message& message);
-  void DeliverEvent(EventRecord& record);
-  // A record dropped without delivery (state_mutex_ held): an error is
-  // answered "clear", as nobody else will answer the output thread that waits.
-  void AnswerDroppedLocked(const EventRecord& record);
+  // EventDelivery::Target: calls the control object back.
+  void Deliver(EventRecord& record) override;
   bool StatusStillCurrent(int32_t code);
   void CallCo(DISPID id, VARIANT* args, UINT count);
   int32_t Fail(int32_t code, int32_t extended = 0);
@@ -278,17 +268,8 @@ class CPOSPrinter final : public IDispatch, private output::OutputDevice {
          dispid_status_update_ = 0;
 
   // Threads and events.
-  std::mutex state_mutex_;  // State and the event queue
-  std::deque<std::unique_ptr<EventRecord>> events_;
-  std::unique_ptr<EventRecord> in_delivery_;  // the record whose message is on its way
-  uint64_t delivery_seq_ = 0;
-  bool events_released_ = false;  // from ReleaseDevice to the next claim
-  std::unique_ptr<platform::Event> queue_not_empty_, thread_ended_, so_gate_, co_gate_, response_,
-      stop_event_, delivered_;
-  std::atomic<bool> stop_{false};
-  int32_t error_response_ = 0;
-  std::unique_ptr<platform::MessageWindow> window_;
-  std::thread event_thread_;
+  std::mutex state_mutex_;  // state_
+  EventDelivery delivery_{*this};
   // Guards the output settings (out_): the application's thread translates and
   // changes properties while the output thread builds prologues.
   std::mutex settings_mutex_;

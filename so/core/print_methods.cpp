@@ -258,24 +258,20 @@ void CPOSPrinter::SetState(int32_t state) {
 }
 
 void CPOSPrinter::PostOutputComplete(int32_t output_id) {
-  PostEvent(EventRecord::OutputComplete(output_id));
+  delivery_.Post(EventRecord::OutputComplete(output_id));
 }
 
 void CPOSPrinter::PostError(int32_t rc, int32_t rce, int32_t locus, int32_t response) {
-  if (response_) response_->Reset();
-  PostEvent(EventRecord::Error(rc, rce, locus, response));
+  delivery_.ExpectErrorResponse();
+  delivery_.Post(EventRecord::Error(rc, rce, locus, response));
 }
 
 void CPOSPrinter::PostIdle() {
-  PostEvent(EventRecord::StatusUpdate(PTR_SUE_IDLE));
+  delivery_.Post(EventRecord::StatusUpdate(PTR_SUE_IDLE));
 }
 
 bool CPOSPrinter::WaitErrorResponse(platform::Event& stop, int32_t* response) {
-  platform::Event* wake[] = {response_.get(), &stop};
-  if (platform::WaitAny(wake, platform::kInfinite) != 0) return false;
-  std::lock_guard<std::mutex> guard(state_mutex_);
-  *response = error_response_;
-  return true;
+  return delivery_.WaitErrorResponse(stop, response);
 }
 
 }  // namespace qz381::so
