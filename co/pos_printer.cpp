@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include "common/dispatch_methods.h"
 #include "common/opos.h"
@@ -25,9 +27,11 @@ namespace {
 constexpr std::string_view kDeviceKeyPrefix = "Software\\OLEforRetail\\ServiceOPOS\\POSPrinter\\";
 constexpr uint32_t kRunTask = platform::kMsgUser + 1;
 
-// The four callbacks the service object looks up by name.
+// The callbacks the service object looks up by name: the four events and the
+// interactive health check's dialog.
 constexpr std::string_view kCallbackNames[] = {"SODirectIO", "SOError", "SOOutputComplete",
-                                               "SOStatusUpdate"};
+                                               "SOStatusUpdate", opos::kHealthDialogCallback};
+constexpr DISPID kHealthDialogId = 5;
 
 bool SameAscii(const OLECHAR* wide, std::string_view narrow) {
   size_t i = 0;
@@ -74,7 +78,7 @@ struct PosPrinter::Impl final : public IDispatch {
   HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID,
                                           DISPID* ids) override {
     if (!names || !ids || count != 1) return E_INVALIDARG;
-    for (int i = 0; i < 4; ++i)
+    for (int i = 0; i < 5; ++i)
       if (SameAscii(names[0], kCallbackNames[i])) {
         ids[0] = i + 1;
         return S_OK;
@@ -84,10 +88,11 @@ struct PosPrinter::Impl final : public IDispatch {
   }
   HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* p, VARIANT*,
                                    EXCEPINFO*, UINT*) override {
-    static constexpr UINT kArgs[] = {3, 4, 1, 1};
-    if (id < 1 || id > 4) return DISP_E_MEMBERNOTFOUND;
+    static constexpr UINT kArgs[] = {3, 4, 1, 1, 3};
+    if (id < 1 || id > 5) return DISP_E_MEMBERNOTFOUND;
     if (!p || p->cArgs != kArgs[id - 1] || !p->rgvarg) return DISP_E_BADPARAMCOUNT;
     VARIANT* a = p->rgvarg;  // reverse order
+    if (id == kHealthDialogId) return ShowHealthDialog(a);
     std::vector<EventListener*> targets;
     {
       std::lock_guard<std::mutex> guard(listeners_mutex);
@@ -123,10 +128,61 @@ struct PosPrinter::Impl final : public IDispatch {
     }
   }
 
+  // --- the interactive health check's dialog ---------------------------------
+  class CoHealthDialog final : public HealthDialog {
+   public:
+    CoHealthDialog(Impl& impl, std::string title, std::string info, IDispatch* device)
+        : impl_(impl), title_(std::move(title)), info_(std::move(info)), device_(device) {
+      device_->AddRef();
+    }
+    ~CoHealthDialog() override { device_->Release(); }
+    const std::string& title() const override { return title_; }
+    const std::string& info() const override { return info_; }
+    int32_t Print(std::string* result_text) override {
+      int32_t rc = -1;
+      impl_.RunOnCo([&] { rc = opos::HealthDialogPrint(device_, result_text); });
+      return rc;
+    }
+    opos::HealthStatus Status() override {
+      opos::HealthStatus status;
+      impl_.RunOnCo([&] { status = opos::HealthDialogStatus(device_); });
+      return status;
+    }
+
+   private:
+    Impl& impl_;
+    std::string title_, info_;
+    IDispatch* device_;
+  };
+
+  // SOHealthDialog(BSTR title, BSTR info, IDispatch* device), on the CO thread
+  // inside the service object's CheckHealth.
+  HRESULT ShowHealthDialog(VARIANT* a) try {
+    if (a[2].vt != VT_BSTR || a[1].vt != VT_BSTR || a[0].vt != VT_DISPATCH || !a[0].pdispVal)
+      return DISP_E_TYPEMISMATCH;
+    HealthDialogProvider* provider = health_dialogs.load();
+    if (!provider) return S_OK;  // no display: closed without printing
+    CoHealthDialog dialog(*this, platform::AnsiFromBstr(a[2].bstrVal),
+                          platform::AnsiFromBstr(a[1].bstrVal), a[0].pdispVal);
+    RunOnCaller([&] { provider->ShowHealthDialog(dialog); });
+    return S_OK;
+  } catch (...) {
+    platform::Trace("co: the health check's dialog could not be shown");
+    return DISP_E_EXCEPTION;
+  }
+
   // --- the control object's thread ------------------------------------------
+  // One call marshalled onto the CO thread. The caller waits for it; meanwhile
+  // the CO thread may hand work back to the caller (`for_caller`), as a dialog
+  // the service object shows from inside the call runs on the caller's thread.
   struct Task {
+    explicit Task(std::function<void()> f) : fn(std::move(f)) {}
     std::function<void()> fn;
-    platform::Event done{true, false};
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool done = false;
+    bool caller_busy = false;  // the caller is running work handed back to it
+    std::function<void()> for_caller;
   };
 
   void Start() {
@@ -135,11 +191,18 @@ struct PosPrinter::Impl final : public IDispatch {
       co_thread_id = std::this_thread::get_id();
       // The thread's COM apartment outlives every object made on it.
       platform::ComApartment apartment;
-      call_window = platform::MessageWindow::Create("OPOS CO", [](const platform::Message& m) {
+      call_window = platform::MessageWindow::Create("OPOS CO", [this](const platform::Message& m) {
         if (m.msg != kRunTask) return false;
         auto* task = reinterpret_cast<Task*>(m.lparam);
+        // Tasks nest while a dialog is shown: its calls arrive as tasks too.
+        Task* outer = std::exchange(current_task, task);
         task->fn();
-        task->done.Set();
+        current_task = outer;
+        // Notified under the lock: once it is released the caller may return
+        // and the task is gone.
+        std::lock_guard<std::mutex> hold(task->mutex);
+        task->done = true;
+        task->changed.notify_all();
         return true;
       });
       ready.Set();
@@ -165,12 +228,65 @@ struct PosPrinter::Impl final : public IDispatch {
       fn();
       return;
     }
-    Task task{std::move(fn)};
+    Task task(std::move(fn));
     if (!call_window || !call_window->Post(kRunTask, 0, reinterpret_cast<intptr_t>(&task))) {
       platform::Trace("co: the control object's thread is gone; call dropped");
       return;
     }
-    task.done.Wait(platform::kInfinite);
+    std::unique_lock<std::mutex> lock(task.mutex);
+    for (;;) {
+      task.changed.wait(lock, [&] { return task.done || task.for_caller; });
+      if (!task.for_caller) break;
+      std::function<void()> work = std::exchange(task.for_caller, nullptr);
+      task.caller_busy = true;
+      lock.unlock();
+      work();
+      lock.lock();
+      task.caller_busy = false;
+    }
+  }
+
+  // CO thread: runs `work` on the thread of the application call in progress
+  // and pumps until it is done, so that the calls `work` makes (tasks of their
+  // own) and the service object's events are served meanwhile. Outside an
+  // application call, or while its thread is busy with earlier work, `work`
+  // runs here.
+  void RunOnCaller(const std::function<void()>& work) {
+    Task* task = current_task;
+    bool handed = false;
+    if (task) {
+      std::lock_guard<std::mutex> hold(task->mutex);
+      handed = !task->caller_busy && !task->done;
+    }
+    if (!handed) {
+      work();
+      return;
+    }
+    bool finished = false;
+    std::shared_ptr<platform::ThreadQueue> here = platform::CurrentThreadQueue();
+    {
+      std::lock_guard<std::mutex> hold(task->mutex);
+      task->for_caller = [&work, &finished, task, here] {
+        try {
+          work();
+        } catch (...) {
+          platform::Trace("co: the health check's dialog failed with an exception");
+        }
+        {
+          std::lock_guard<std::mutex> done(task->mutex);
+          finished = true;
+        }
+        platform::WakeThread(here);
+      };
+      task->changed.notify_all();
+    }
+    for (;;) {
+      {
+        std::lock_guard<std::mutex> hold(task->mutex);
+        if (finished) break;
+      }
+      platform::WaitAndPumpMessages(platform::kInfinite);
+    }
   }
 
   // --- calls into the service object (CO thread only) -----------------------
@@ -297,6 +413,8 @@ struct PosPrinter::Impl final : public IDispatch {
   DISPID dispids[36] = {};
   std::mutex listeners_mutex;
   std::vector<EventListener*> listeners;
+  std::atomic<HealthDialogProvider*> health_dialogs{nullptr};
+  Task* current_task = nullptr;  // CO thread only: the application call it runs
   int32_t closed_result = OPOS_E_CLOSED;
 };
 
@@ -447,6 +565,10 @@ int32_t PosPrinter::ResultCodeExtended() {
   int32_t v = 0;
   GetNumber("ResultCodeExtended", &v);
   return v;
+}
+
+void PosPrinter::SetHealthDialogProvider(HealthDialogProvider* provider) {
+  impl_->health_dialogs = provider;
 }
 
 void PosPrinter::AddListener(EventListener* listener) {

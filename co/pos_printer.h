@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/health_dialog.h"
 #include "platform/registry.h"
 
 namespace qz381::co {
@@ -22,6 +23,34 @@ class EventListener {
   // `response` holds the service object's default answer; change it to answer.
   virtual void OnError(int32_t /*rc*/, int32_t /*rce*/, int32_t /*locus*/, int32_t* /*response*/) {}
   virtual void OnDirectIO(int32_t /*number*/, int32_t* /*data*/, std::string* /*text*/) {}
+};
+
+// The interactive health check's dialog while the service object has it shown
+// (common/health_dialog.h). Valid only during ShowHealthDialog; its calls run
+// on the control object's thread and may come from any thread.
+class HealthDialog {
+ public:
+  virtual ~HealthDialog() = default;
+  // "Printer Check Health : - Interactive -" and the device name.
+  virtual const std::string& title() const = 0;
+  // Four lines: the service object's description, its version, the device's
+  // description and its name.
+  virtual const std::string& info() const = 0;
+  // Prints the test page; answers the print's result code and sets the
+  // result text ("Success (0/0)"). Blocks until the page is out.
+  virtual int32_t Print(std::string* result_text) = 0;
+  virtual opos::HealthStatus Status() = 0;
+};
+
+// Supplied by the program: shows the dialog and returns when the operator
+// closes it. Runs on the thread that called CheckHealth (a window's thread
+// shows its dialog there), or on the control object's thread when CheckHealth
+// came from a listener; the control object's thread keeps delivering events
+// meanwhile.
+class HealthDialogProvider {
+ public:
+  virtual ~HealthDialogProvider() = default;
+  virtual void ShowHealthDialog(HealthDialog& dialog) = 0;
 };
 
 // One argument of a dispatch call. In-out arguments (long*, BSTR*) carry the
@@ -65,6 +94,11 @@ class PosPrinter {
   bool SetString(std::string_view property, const std::string& value, int32_t* result_code);
   int32_t ResultCode();
   int32_t ResultCodeExtended();
+
+  // The dialog of CheckHealth's interactive level; null (the default) has none,
+  // and the check then runs as if the dialog was closed without printing.
+  // Must outlive its use; set it while no call is in progress.
+  void SetHealthDialogProvider(HealthDialogProvider* provider);
 
   // Listeners are called on the control object's thread; add them before Open.
   void AddListener(EventListener* listener);

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -113,6 +114,71 @@ TEST_F(CoTest, CallsFromApplicationThreadsRunOnTheControlObjectThread) {
   EXPECT_EQ(fake_.Count("ClosePort"), 1);
   EXPECT_EQ(fake_.ThreadCount(), 1);
   for (uint64_t caller : callers) EXPECT_NE(fake_.LastThread(), caller);
+}
+
+// The operator in front of the interactive health check's dialog.
+class Operator : public co::HealthDialogProvider {
+ public:
+  void ShowHealthDialog(co::HealthDialog& dialog) override {
+    thread = ThisThread();
+    title = dialog.title();
+    info = dialog.info();
+    status = dialog.Status();
+    if (print) result = dialog.Print(&result_text);
+  }
+  bool print = true;
+  uint64_t thread = 0;
+  std::string title, info, result_text;
+  opos::HealthStatus status;
+  int32_t result = -2;
+};
+
+TEST_F(CoTest, TheInteractiveCheckShowsTheProgramsDialogOnTheCallingThread) {
+  co::PosPrinter printer;
+  Operator op;
+  printer.SetHealthDialogProvider(&op);
+  ASSERT_EQ(printer.Open(RegisteredDevice::kDevice), 0);
+  ASSERT_EQ(printer.ClaimDevice(1000), 0);
+  int32_t rc = -1;
+  ASSERT_TRUE(printer.SetNumber("DeviceEnabled", 1, &rc));
+  ASSERT_EQ(rc, 0);
+  const int32_t port = fake_.LastCreated();
+  fake_.Take(port);
+
+  uint64_t caller = 0;
+  std::thread([&] {
+    caller = ThisThread();
+    std::vector<co::Arg> level = {co::Arg::Long(3)};
+    EXPECT_EQ(printer.Call("CheckHealth", level), 0);
+  }).join();
+  EXPECT_EQ(op.thread, caller);
+  EXPECT_EQ(op.title, "Printer Check Health : - Interactive -QZ381 Receipt");
+  std::vector<std::string> lines;
+  for (size_t from = 0; from <= op.info.size();) {
+    const size_t end = std::min(op.info.find('\n', from), op.info.size());
+    lines.push_back(op.info.substr(from, end - from));
+    from = end + 1;
+  }
+  ASSERT_EQ(lines.size(), 4u) << op.info;
+  EXPECT_EQ(lines[1], "1.9.3");
+  EXPECT_EQ(lines[3], "QZ381 Receipt");
+  int32_t power = 0;
+  ASSERT_TRUE(printer.GetNumber("PowerState", &power));
+  EXPECT_EQ(op.status.power_state, power);
+  EXPECT_EQ(op.result, 0);
+  EXPECT_EQ(op.result_text, "Success (0/0)");
+  EXPECT_NE(fake_.Take(port).find(Hex("Version 1.9.3\n")), std::string::npos);
+  std::string text;
+  ASSERT_TRUE(printer.GetString("CheckHealthText", &text));
+  EXPECT_EQ(text, "CheckHealth: Successful");
+
+  // Without a provider there is no display: the internal check decides.
+  printer.SetHealthDialogProvider(nullptr);
+  op.thread = 0;
+  std::vector<co::Arg> level = {co::Arg::Long(3)};
+  EXPECT_EQ(printer.Call("CheckHealth", level), 0);
+  EXPECT_EQ(op.thread, 0u);
+  EXPECT_EQ(fake_.Take(port), Hex(std::string("\x00\x1B\x3D\x01\x00\x00\x00\x1B\x40", 9)));
 }
 
 class Recorder : public co::EventListener {

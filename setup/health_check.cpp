@@ -12,7 +12,9 @@ constexpr int32_t kClaimTimeoutMs = 1000;
 
 class CoControlObject : public ControlObject {
  public:
-  explicit CoControlObject(platform::Registry& reg) : co_(reg) {}
+  CoControlObject(platform::Registry& reg, co::HealthDialogProvider* dialogs) : co_(reg) {
+    co_.SetHealthDialogProvider(dialogs);
+  }
 
   int32_t Open(const std::string& device_name) override { return co_.Open(device_name); }
   int32_t ClaimDevice(int32_t timeout_ms) override { return co_.ClaimDevice(timeout_ms); }
@@ -49,8 +51,9 @@ class CoControlObject : public ControlObject {
 
 }  // namespace
 
-std::unique_ptr<ControlObject> NewControlObject(platform::Registry& reg) {
-  return std::make_unique<CoControlObject>(reg);
+std::unique_ptr<ControlObject> NewControlObject(platform::Registry& reg,
+                                                co::HealthDialogProvider* dialogs) {
+  return std::make_unique<CoControlObject>(reg, dialogs);
 }
 
 HealthResult RunHealthCheck(ControlObject& co, const std::string& device_name, HealthForm form,

@@ -9,6 +9,10 @@
 #include "platform/registry.h"
 #include "setup/setup_store.h"
 
+namespace qz381::co {
+class HealthDialogProvider;
+}  // namespace qz381::co
+
 namespace qz381::setup {
 
 // The operations of the control object the health check uses. Calls block
@@ -31,7 +35,10 @@ class ControlObject {
 
 // The control-object stand-in on `reg`. The service object it loads reads the
 // process's default registry, so `reg` must be that registry for a real check.
-std::unique_ptr<ControlObject> NewControlObject(platform::Registry& reg);
+// `dialogs` shows the interactive check's dialog (on the thread that calls
+// CheckHealth); without one the check runs as if it was closed unprinted.
+std::unique_ptr<ControlObject> NewControlObject(platform::Registry& reg,
+                                                co::HealthDialogProvider* dialogs = nullptr);
 
 enum class HealthForm { kMainWindow, kSettingsDialog };
 inline constexpr int32_t kInteractiveCheck = 3;

@@ -18,6 +18,7 @@
 #include "platform/registry.h"
 #include "platform/usb_fake.h"
 #include "setup/gui/dialogs.h"
+#include "setup/gui/health_dialog.h"
 #include "setup/gui/skin_art.h"
 #include "setup/install.h"
 #include "setup/model_install.h"
@@ -67,6 +68,31 @@ QTreeWidgetItem* DeviceItem(CSetupMainDlg& window, const QString& name) {
   }
   return nullptr;
 }
+
+// Records what the health check asks and answers success; `on_check` plays
+// the service object's CheckHealth.
+struct FakeControlObject : ControlObject {
+  explicit FakeControlObject(QStringList* calls, std::function<void(int32_t)> on_check = nullptr)
+      : calls(calls), on_check(std::move(on_check)) {}
+  int32_t Open(const std::string& name) override {
+    *calls << QString::fromStdString("Open " + name);
+    return 0;
+  }
+  int32_t ClaimDevice(int32_t) override { return 0; }
+  int32_t CheckHealth(int32_t level) override {
+    *calls << QString("CheckHealth %1").arg(level);
+    if (on_check) on_check(level);
+    return 0;
+  }
+  int32_t ReleaseDevice() override { return 0; }
+  int32_t Close() override { return 0; }
+  bool DeviceEnabled() override { return true; }
+  void SetDeviceEnabled(bool) override {}
+  std::string ErrorText() override { return ""; }
+  std::string CheckHealthText() override { return ""; }
+  QStringList* calls;
+  std::function<void(int32_t)> on_check;
+};
 
 // A window as it looks on screen: what its shape cuts away is transparent.
 QImage Shot(QWidget* window) {
@@ -268,27 +294,8 @@ class GuiTest : public QObject {
   }
 
   void checkHealthSavesFirstAndRunsOnlyAfterASave() {
-    struct CountingControlObject : ControlObject {
-      explicit CountingControlObject(QStringList* calls) : calls(calls) {}
-      int32_t Open(const std::string& name) override {
-        *calls << QString::fromStdString("Open " + name);
-        return 0;
-      }
-      int32_t ClaimDevice(int32_t) override { return 0; }
-      int32_t CheckHealth(int32_t level) override {
-        *calls << QString("CheckHealth %1").arg(level);
-        return 0;
-      }
-      int32_t ReleaseDevice() override { return 0; }
-      int32_t Close() override { return 0; }
-      bool DeviceEnabled() override { return true; }
-      void SetDeviceEnabled(bool) override {}
-      std::string ErrorText() override { return ""; }
-      std::string CheckHealthText() override { return ""; }
-      QStringList* calls;
-    };
     QStringList calls;
-    env_->control_object = [&calls] { return std::make_unique<CountingControlObject>(&calls); };
+    env_->control_object = [&calls] { return std::make_unique<FakeControlObject>(&calls); };
     std::string name;
     QVERIFY(InstallModel(*reg_, "QZ381", &name).ok());
     CDeviceSettingsDlg dialog(*env_, name, SettingsMode::kAdd);
@@ -303,6 +310,65 @@ class GuiTest : public QObject {
     // Still in add mode: a later Cancel removes the device it saved.
     dialog.reject();
     QCOMPARE(Devices(), QStringList{});
+  }
+
+  void interactiveCheckAsksTheOperatorInTheDialog() {
+    // The service object's side, as the control object hands it over.
+    struct Device : co::HealthDialog {
+      const std::string& title() const override { return title_; }
+      const std::string& info() const override { return info_; }
+      int32_t Print(std::string* text) override {
+        ++prints;
+        *text = "Success (0/0)";
+        return 0;
+      }
+      opos::HealthStatus Status() override { return {2003, 1, 0, 1}; }
+      std::string title_ = "Printer Check Health : - Interactive -QZ381 Receipt";
+      std::string info_ =
+          "QZ381 POSPrinter Service Object\n1.9.3\nQZ381 Thermal Receipt "
+          "Printer\nQZ381 Receipt";
+      int prints = 0;
+    } device;
+    HealthDialogWindows dialogs;
+    QStringList calls;
+    env_->control_object = [&] {
+      return std::make_unique<FakeControlObject>(&calls, [&](int32_t level) {
+        if (level == 3) dialogs.ShowHealthDialog(device);
+      });
+    };
+    std::string name;
+    QVERIFY(InstallModel(*reg_, "QZ381", &name).ok());
+    CSetupMainDlg window(*env_);
+    window.tree()->setCurrentItem(DeviceItem(window, QString::fromStdString(name)));
+
+    bool shown = false;
+    WhenModal<CHealthCheckDlg>([&](CHealthCheckDlg* dialog) {
+      shown = true;
+      // A failed comparison returns early: the dialog still has to end.
+      struct Closer {
+        QDialog* d;
+        ~Closer() {
+          if (d->isVisible()) d->reject();
+        }
+      } closer{dialog};
+      QCOMPARE(dialog->windowTitle(),
+               QString("Printer Check Health : - Interactive -QZ381 Receipt"));
+      QCOMPARE(dialog->result()->text(), QString("-- Print Result --"));
+      QCOMPARE(dialog->power_state()->text(), QString("Power State: Offline"));
+      QTest::mouseClick(dialog->print_button(), Qt::LeftButton);
+      QCOMPARE(device.prints, 1);
+      QCOMPARE(dialog->result()->text(), QString("Success (0/0)"));
+      const QByteArray out = qgetenv("QZ381_SCREENSHOT_DIR");
+      if (!out.isEmpty()) {
+        QDir().mkpath(QString::fromLocal8Bit(out));
+        Shot(dialog).save(QDir(QString::fromLocal8Bit(out)).filePath("setup-health-check.png"));
+      }
+      QTest::mouseClick(dialog->exit_button(), Qt::LeftButton);
+    });
+    QTest::keyClick(&window, Qt::Key_H);
+    QVERIFY(shown);
+    QCOMPARE(device.prints, 1);
+    QVERIFY(!QApplication::activeModalWidget());
   }
 
   void portRangeRefusesOutOfRangeAndKeepsFocus() {
