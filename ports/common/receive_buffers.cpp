@@ -80,21 +80,28 @@ void DataBuffer::Close() {
 }
 
 size_t DataBuffer::Append(std::span<const uint8_t> bytes) {
-  if (bytes.empty()) return 0;
+  return Append(std::span<const std::span<const uint8_t>>(&bytes, 1));
+}
+
+size_t DataBuffer::Append(std::span<const std::span<const uint8_t>> runs) {
+  size_t offered = 0;
   size_t stored = 0;
   size_t capacity = 0;
   uint64_t total = 0;
   {
     std::lock_guard<std::mutex> hold(lock_);
     if (!open_) return 0;
-    stored = ring_.Push(bytes);
+    for (std::span<const uint8_t> run : runs) {
+      offered += run.size();
+      stored += ring_.Push(run);
+    }
     capacity = ring_.capacity();
-    dropped_ += bytes.size() - stored;
+    dropped_ += offered - stored;
     total = dropped_;
   }
   if (stored > 0) arrived_.notify_all();
   // Traced outside the lock: the sink may be a file.
-  if (stored < bytes.size()) TraceDrop("data", capacity, bytes.size() - stored, total);
+  if (stored < offered) TraceDrop("data", capacity, offered - stored, total);
   return stored;
 }
 
@@ -159,21 +166,28 @@ void StatusBuffer::Close() {
 }
 
 bool StatusBuffer::Append(const StatusBlock& block) {
+  return Append(std::span<const StatusBlock>(&block, 1)) == 1;
+}
+
+size_t StatusBuffer::Append(std::span<const StatusBlock> blocks) {
+  size_t stored = 0;
   size_t capacity = 0;
   uint64_t total = 0;
   {
     std::lock_guard<std::mutex> hold(lock_);
-    if (!open_) return false;
-    if (ring_.free_space() >= block.size()) {
+    if (!open_) return 0;
+    for (const StatusBlock& block : blocks) {
+      if (ring_.free_space() < block.size()) break;
       ring_.Push(block);
-      return true;
+      ++stored;
     }
+    if (stored == blocks.size()) return stored;
     capacity = ring_.capacity();
-    dropped_ += block.size();
+    dropped_ += (blocks.size() - stored) * kStatusBlockSize;
     total = dropped_;
   }
-  TraceDrop("status", capacity, block.size(), total);
-  return false;
+  TraceDrop("status", capacity, (blocks.size() - stored) * kStatusBlockSize, total);
+  return stored;
 }
 
 bool StatusBuffer::Take(StatusBlock& out) {
