@@ -13,7 +13,6 @@ namespace qz381::setup::gui {
 namespace {
 
 constexpr int kStatusRefreshMs = 500;
-constexpr int kOnline = 2001, kOff = 2002, kOffOffline = 2004;
 
 QString Text(const std::string& text) {
   return QString::fromLocal8Bit(text);
@@ -82,10 +81,7 @@ CHealthCheckDlg::CHealthCheckDlg(co::HealthDialog& dialog, QWidget* parent)
 
 void CHealthCheckDlg::RefreshStatus() {
   const opos::HealthStatus status = dialog_.Status();
-  const char* power = status.power_state == kOnline                                     ? "Online"
-                      : status.power_state >= kOff && status.power_state <= kOffOffline ? "Offline"
-                                                                                        : "Unknown";
-  power_->setText(QString("Power State: ") + power);
+  power_->setText(QString("Power State: ") + opos::PowerStateWord(status.power_state));
   cover_open_->setChecked(status.cover_open != 0);
   paper_empty_->setChecked(status.receipt_empty != 0);
   near_end_->setChecked(status.receipt_near_end != 0);
