@@ -35,13 +35,21 @@ CHealthCheckDlg::CHealthCheckDlg(co::HealthDialog& dialog, QWidget* parent)
   setFont(font);
   setFixedSize(370, 240);
 
-  Static("ServiceObjectDescription:\n\nServiceObjectVersion:\nDeviceDescription:\nDeviceName:",
-         this, QRect(12, 10, 150, 80));
-  // Four lines; the description may take two, as the labels allow.
-  QString info = Text(dialog.info());
-  info.replace(info.indexOf('\n'), 1, info.count('\n') >= 3 ? "\n\n" : "\n");
-  auto* device = Static(info, this, QRect(165, 10, 195, 80));
-  device->setWordWrap(false);
+  // The description may take two lines, as the service object's dialog leaves
+  // room for: the rows are placed one by one so that the labels stay level
+  // with their values.
+  const int line = fontMetrics().lineSpacing();
+  const char* const labels[] = {
+      "ServiceObjectDescription:", "ServiceObjectVersion:", "DeviceDescription:", "DeviceName:"};
+  const QStringList values = Text(dialog.info()).split('\n');
+  for (int row = 0, y = 10; row < 4; ++row) {
+    const int height = row == 0 ? 2 * line : line;
+    Static(labels[row], this, QRect(12, y, 150, line));
+    QLabel* value =
+        Static(row < values.size() ? values[row] : QString(), this, QRect(165, y, 195, height));
+    value->setWordWrap(row == 0);
+    y += height;
+  }
 
   auto* frame = new QGroupBox(this);
   frame->setGeometry(10, 96, 350, 100);
