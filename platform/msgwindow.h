@@ -2,9 +2,10 @@
 // Message windows: a window belongs to the thread that created it; any thread may
 // post to it; its procedure runs only on the owner thread while that thread pumps.
 // This is the mechanism by which events reach the control object on its own thread.
-// On Windows it maps onto real hidden windows and PostMessage; here each thread has
-// one message queue held by the platform runtime (shared by every module loaded in
-// the process, like the operating system's queue).
+// On Windows these are the system's message-only windows and its message queue per
+// thread (win32/msgwindow_win32.cpp), so a thread's pump also runs COM's windows; on
+// POSIX each thread has one message queue held by the platform runtime (shared by
+// every module loaded in the process, like the operating system's queue).
 #include <cstdint>
 #include <functional>
 #include <memory>

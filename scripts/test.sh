@@ -130,16 +130,23 @@ stage_mingw() {
 # under Wine with the prefix inside the build folder (regsvr32 included).
 # Wine's 32-bit half is a 32-bit Linux program; on a kernel that cannot run
 # those, the same sources are built as 64-bit Windows programs for the run.
-windows_tests=(platform_test wine_regsvr32)
-windows_files=(platform_test platform_test_module QZ381PrinterSO Vexlink com qz381-install)
+# The end-to-end test compares qz381.exe with the Linux build of the release
+# folder (built by the release stage; built here when that stage did not run).
+windows_tests=(platform_test wine_regsvr32 wine_script_e2e)
+windows_files=(platform_test platform_test_module QZ381PrinterSO Vexlink com qz381-install qz381)
+windows_linux_side=(qz381-sim qz381 qz381-install QZ381PrinterSO Vexlink com)
 stage_windows() {
   local dir="$b-win" arch=i686
   if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
     echo "this kernel runs no 32-bit programs: the Wine tests use a 64-bit build"
     dir="$b-win64" arch=x86_64
   fi
+  if [[ ! -f "$b/build.ninja" ]]; then
+    cmake -S . -B "$b" -G Ninja -DQZ381_BENCH=OFF || return $?
+  fi
+  ninja -C "$b" -j "$jobs" "${windows_linux_side[@]}" || return $?
   cmake -S . -B "$dir" -G Ninja --toolchain cmake/mingw-i686.cmake -DQZ381_MINGW_ARCH="$arch" \
-    -DQZ381_BENCH=OFF || return $?
+    -DQZ381_BENCH=OFF -DQZ381_LINUX_BUILD="$root/$b" || return $?
   ninja -C "$dir" -j "$jobs" "${windows_files[@]}" || return $?
   local rc=0 pattern
   pattern="^($(IFS='|'; echo "${windows_tests[*]}"))\$"

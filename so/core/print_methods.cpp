@@ -213,7 +213,9 @@ std::string CPOSPrinter::PageModeHeader() {
 }
 
 output::ResultPair CPOSPrinter::StatusCheck() {
-  return status_.OutputCheck();
+  output::ResultPair r;
+  StatusOutputCheck(&r.result, &r.extended);
+  return r;
 }
 
 void CPOSPrinter::ResetRotation() {

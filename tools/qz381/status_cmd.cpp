@@ -4,9 +4,11 @@
 #include <condition_variable>
 #include <ctime>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "common/opos.h"
+#include "platform/local_time.h"
 #include "tools/qz381/session.h"
 
 namespace qz381::tool {
@@ -16,11 +18,10 @@ namespace {
 using namespace opos;
 
 std::string Now() {
-  const std::time_t t = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&t, &local);
+  const std::optional<std::tm> local = platform::LocalTime(std::time(nullptr));
+  if (!local) return "--:--:--";
   char text[16];
-  std::strftime(text, sizeof text, "%H:%M:%S", &local);
+  std::strftime(text, sizeof text, "%H:%M:%S", &*local);
   return text;
 }
 

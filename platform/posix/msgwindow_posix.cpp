@@ -1,3 +1,6 @@
+// Message windows on POSIX: each thread has one message queue held by the
+// platform runtime, shared by every module loaded in the process as the
+// operating system's queue is on Windows.
 #include "platform/msgwindow.h"
 
 #include <atomic>
