@@ -90,21 +90,53 @@ bool WaitAll(std::initializer_list<Event*> events, uint32_t timeout_ms) {
   return WaitAll(std::span<Event* const>(events.begin(), events.size()), timeout_ms);
 }
 
+namespace {
+
+// The index of the first set event, consumed if auto-reset; -1 when none is.
+// The events' lock is held.
+int TakeFirstSet(std::span<Event* const> events) {
+  for (size_t i = 0; i < events.size(); ++i) {
+    if (EventAccess::set(events[i])) {
+      if (!EventAccess::manual(events[i])) EventAccess::set(events[i]) = false;
+      return static_cast<int>(i);
+    }
+  }
+  return -1;
+}
+
+}  // namespace
+
 int WaitAny(std::span<Event* const> events, uint32_t timeout_ms) {
   if (events.empty()) return -1;
   std::unique_lock lock(State().mu);
   int found = -1;
-  auto any_set = [&] {
-    for (size_t i = 0; i < events.size(); ++i) {
-      if (EventAccess::set(events[i])) {
-        if (!EventAccess::manual(events[i])) EventAccess::set(events[i]) = false;
-        found = static_cast<int>(i);
-        return true;
-      }
-    }
-    return false;
-  };
+  auto any_set = [&] { return (found = TakeFirstSet(events)) >= 0; };
   return WaitUntilReady(lock, timeout_ms, any_set) ? found : -1;
+}
+
+int WaitAnyFor(std::span<Event* const> events,
+               const std::function<std::optional<std::chrono::milliseconds>()>& remaining) {
+  Shared& s = State();
+  std::unique_lock lock(s.mu);
+  for (;;) {
+    if (const int found = TakeFirstSet(events); found >= 0) return found;
+    const std::optional<std::chrono::milliseconds> left = remaining();
+    if (!left) {
+      s.cv.wait(lock);
+    } else if (left->count() <= 0) {
+      return -1;
+    } else {
+      s.cv.wait_for(lock, *left);
+    }
+  }
+}
+
+void WakeClockWaiters() {
+  Shared& s = State();
+  // Taking the lock orders this after any change the caller made to its clock:
+  // a waiter that asked before is already waiting and hears the notification.
+  { std::lock_guard lock(s.mu); }
+  s.cv.notify_all();
 }
 
 int WaitAny(std::initializer_list<Event*> events, uint32_t timeout_ms) {

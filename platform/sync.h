@@ -4,8 +4,11 @@
 // waiter and reset themselves. WaitAll takes its events at once, as
 // WaitForMultipleObjects(bWaitAll = TRUE) does: it returns only when all are
 // signalled at the same moment, and resets the auto-reset ones together.
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
+#include <optional>
 #include <span>
 
 namespace qz381::platform {
@@ -38,6 +41,17 @@ bool WaitAll(std::initializer_list<Event*> events, uint32_t timeout_ms);
 // Index of the first signalled event (lowest index wins), or -1 on time-out.
 int WaitAny(std::span<Event* const> events, uint32_t timeout_ms);
 int WaitAny(std::initializer_list<Event*> events, uint32_t timeout_ms);
+
+// The waits of a clock (clock.h), whose time need not be the steady clock's.
+// Like WaitAny, but `remaining` decides the limit: asked with the events' lock
+// held (so it must take no lock that is held around Set), on entry, on every
+// Set, on every WakeClockWaiters and when the time it last answered has passed,
+// it answers how much longer to wait in real time: zero or less ends the wait
+// (-1), nullopt waits until something wakes it. An empty list waits out the time.
+int WaitAnyFor(std::span<Event* const> events,
+               const std::function<std::optional<std::chrono::milliseconds>()>& remaining);
+// Makes every WaitAnyFor ask its `remaining` again: a clock has moved. Any thread.
+void WakeClockWaiters();
 
 // Milliseconds since an arbitrary start, wrapping at 2^32 like GetTickCount.
 uint32_t TickCount();

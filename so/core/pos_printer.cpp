@@ -12,18 +12,6 @@ namespace qz381::so {
 
 using namespace qz381::opos;
 
-namespace {
-// QZ381_TEST_CONFIRM_LIMIT_MS (milliseconds, > 0) replaces the 300000 ms limit of
-// the printer's confirmation, so that end-to-end tests of a silent printer run
-// in seconds through the loaded module.
-void ApplyTestConfirmLimit(output::OutputQueue& queue) {
-  if (const char* limit = std::getenv("QZ381_TEST_CONFIRM_LIMIT_MS")) {
-    const unsigned long ms = std::strtoul(limit, nullptr, 10);
-    if (ms > 0 && ms <= 300000) queue.SetConfirmLimitForTest(static_cast<uint32_t>(ms));
-  }
-}
-}  // namespace
-
 CPOSPrinter::CPOSPrinter(platform::Registry& registry)
     : registry_(registry),
       queue_(std::make_unique<output::OutputQueue>(static_cast<output::OutputDevice&>(*this))) {
@@ -31,7 +19,6 @@ CPOSPrinter::CPOSPrinter(platform::Registry& registry)
   out_.trace = [](std::string_view line) {
     platform::Trace("%.*s", static_cast<int>(line.size()), line.data());
   };
-  ApplyTestConfirmLimit(*queue_);
 }
 
 CPOSPrinter::~CPOSPrinter() {
@@ -197,7 +184,6 @@ void CPOSPrinter::ResetForOpen() {
   last_cartridge_ = 0;
   // Its thread ended with Close; the output ID and FlagWhenIdle start afresh.
   queue_ = std::make_unique<output::OutputQueue>(static_cast<output::OutputDevice&>(*this));
-  ApplyTestConfirmLimit(*queue_);
 }
 
 void CPOSPrinter::ReleaseOpenResources() {

@@ -29,6 +29,10 @@ constexpr const auto& kStatusRequest = printer_commands::bytes::kStatusRequest;
 // Short writes a chunked job survives before it is failed: a busy line takes
 // part of a chunk now and then, a dead one takes nothing again and again.
 constexpr int kWriteRetries = 5;
+// How long a batch waits for the printer's answer to the status request.
+constexpr uint32_t kConfirmLimitMs = 300000;
+// The least time between an error event and the retry its answer asks for.
+constexpr uint32_t kRetryDelayMs = 1000;
 
 const char* ResultName(int32_t rc, int32_t rce) {
   switch (rc) {
@@ -91,7 +95,8 @@ std::string ErrorText(int32_t result, int32_t extended) {
   return buf;
 }
 
-OutputQueue::OutputQueue(OutputDevice& device) : device_(device) {}
+OutputQueue::OutputQueue(OutputDevice& device, platform::Clock& clock)
+    : device_(device), clock_(clock) {}
 
 OutputQueue::~OutputQueue() {
   Stop();
@@ -109,7 +114,7 @@ void OutputQueue::Stop() {
 }
 
 bool OutputQueue::SleepUnlessStopped(uint32_t ms) {
-  return !stop_.Wait(ms);
+  return !clock_.Wait(stop_, ms);
 }
 
 ResultPair OutputQueue::SubmitOutput(bool async, std::vector<std::string> list) {
@@ -157,9 +162,9 @@ bool OutputQueue::SendJob(bool async, OutputJob& job) {
     if (!s.empty() && !WriteChecked(s, job)) return false;
     // The printer's input buffer is small; give it time to take each string.
     if (type == 1 || type == 3)
-      platform::SleepMs(100);
+      clock_.Sleep(100);
     else if (type == 2 && async)
-      platform::SleepMs(30);
+      clock_.Sleep(30);
   }
   return true;
 }
@@ -234,12 +239,14 @@ bool OutputQueue::WaitPrinterReady(ResultPair* failure, uint32_t limit_ms, bool 
   if (!may) return false;
   const uint32_t repeat_ms = device_.PrinterType() == 1 ? 300000 : 3000;
   device_.ClearPort();
+  // The limit counts from the request: read before it goes out, so that it is
+  // fixed by the time the printer (or a test) sees it.
+  const uint64_t start = clock_.NowMs();
+  uint64_t last_request = start;
   if (WritePort(kStatusRequest, sizeof kStatusRequest) < 3) {
     *failure = {kTimeout, 0};
     return false;
   }
-  const uint32_t start = platform::TickCount();
-  uint32_t last_request = start;
   while (device_.Claimed()) {
     // Close ends the wait within one read period.
     if (stop_.IsSet()) return false;
@@ -249,7 +256,7 @@ bool OutputQueue::WaitPrinterReady(ResultPair* failure, uint32_t limit_ms, bool 
       *failure = {kTimeout, pair.extended};
       return false;
     }
-    const uint32_t now = platform::TickCount();
+    const uint64_t now = clock_.NowMs();
     if (now - start > limit_ms) {
       *failure = {kTimeout, 0};
       return false;
@@ -397,7 +404,7 @@ bool OutputQueue::TakeFlagWhenIdle() {
 void OutputQueue::ThreadMain() {
   platform::Event* wake[] = {&stop_, &work_};
   for (;;) {
-    if (platform::WaitAny(wake, platform::kInfinite) == 0) return;
+    if (clock_.WaitAny(wake, platform::kInfinite) == 0) return;
     std::unique_lock<std::recursive_mutex> lock(lock_);
     UpdateOutputState();
     if (pending_.empty()) continue;
@@ -424,7 +431,7 @@ void OutputQueue::ThreadMain() {
       // have been lost with the old one.
       const bool network = ports::IsNetworkAddress(port);
       if (ok && (ports::IsLinePort(ports::PortKindOf(port)) || network))
-        ok = WaitPrinterReady(&failed, confirm_limit_ms_, false);
+        ok = WaitPrinterReady(&failed, kConfirmLimitMs, false);
       if (ok && network && device_.PortLosses() != losses_at_send_) {
         platform::Trace("output: the connection to %s was lost before the jobs were confirmed",
                         port.c_str());
@@ -450,7 +457,7 @@ void OutputQueue::ThreadMain() {
       error_string_ = ErrorText(failed.result, failed.extended);
       UpdateOutputState();
     }
-    const uint32_t raised = platform::TickCount();
+    const uint64_t raised = clock_.NowMs();
     device_.PostError(failed.result, failed.extended, kLocusOutput, kRetry);
     int32_t response = kRetry;
     const bool answered = device_.WaitErrorResponse(stop_, &response);
@@ -470,8 +477,10 @@ void OutputQueue::ThreadMain() {
       continue;
     }
     lock.unlock();
-    const uint32_t waited = platform::TickCount() - raised;
-    if (waited < retry_delay_ms_ && !SleepUnlessStopped(retry_delay_ms_ - waited)) return;
+    const uint64_t waited = clock_.NowMs() - raised;
+    if (waited < kRetryDelayMs &&
+        !SleepUnlessStopped(kRetryDelayMs - static_cast<uint32_t>(waited)))
+      return;
     lock.lock();
     // Everything unconfirmed goes again from its first byte, after one line feed
     // that is confirmed (and completed with OutputID 0) like any other job.

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/sync.h"
 
 namespace qz381::output {
@@ -81,7 +82,9 @@ std::string ErrorText(int32_t result, int32_t extended);
 
 class OutputQueue {
  public:
-  explicit OutputQueue(OutputDevice& device);
+  // The output thread's pauses and limits (pacing, the confirmation limit, the
+  // pause before a retry) run on `clock`, which must outlive the queue.
+  explicit OutputQueue(OutputDevice& device, platform::Clock& clock = platform::DefaultClock());
   ~OutputQueue();
   OutputQueue(const OutputQueue&) = delete;
   OutputQueue& operator=(const OutputQueue&) = delete;
@@ -125,10 +128,6 @@ class OutputQueue {
   // Nothing is written while the device is not claimed. The count written.
   int32_t WritePort(const uint8_t* bytes, size_t length);
 
-  // Test seams: the confirmation limit (300000 ms) and the pause before a retry.
-  void SetConfirmLimitForTest(uint32_t ms) { confirm_limit_ms_ = ms; }
-  void SetRetryDelayForTest(uint32_t ms) { retry_delay_ms_ = ms; }
-
  private:
   bool SendJob(bool async, OutputJob& job);
   bool WriteChecked(std::string_view bytes, OutputJob& job);
@@ -143,11 +142,12 @@ class OutputQueue {
   bool SleepUnlessStopped(uint32_t ms);
 
   OutputDevice& device_;
+  platform::Clock& clock_;
   mutable std::recursive_mutex lock_;  // the output lock
   std::deque<std::unique_ptr<OutputJob>> pending_;
   std::deque<std::unique_ptr<OutputJob>> sent_;
   bool cleared_ = false;
-  bool holding_ = false;  // the output thread has a job outside both queues
+  bool holding_ = false;         // the output thread has a job outside both queues
   uint32_t losses_at_send_ = 0;  // PortLosses() when the first unconfirmed job went out
   bool flag_when_idle_ = false;
   std::atomic<int32_t> error_level_{1};
@@ -164,8 +164,6 @@ class OutputQueue {
   platform::Event work_{true, false};
   platform::Event stop_{true, false};
   std::thread thread_;
-  uint32_t confirm_limit_ms_ = 300000;
-  uint32_t retry_delay_ms_ = 1000;
 };
 
 }  // namespace qz381::output

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -12,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/clock_fake.h"
 #include "platform/trace.h"
 #include "so/output/test_bytes.h"
 
@@ -32,6 +34,8 @@ using Strings = std::vector<std::string>;
 using testing::Hex;
 
 const std::string kRequest = Hex("10 04 03");  // the real-time status request
+// The queue's fixed times, as the clock sees them.
+constexpr uint64_t kConfirmLimitMs = 300000, kRetryDelayMs = 1000;
 const std::string kHeader = Hex("1B 4C 1B 54 00");
 constexpr ResultPair kOk{0, 0}, kCoverOpen{114, 201}, kPaperEmpty{114, 203};
 
@@ -50,11 +54,12 @@ Accept NoneOf(std::string bytes) {
 
 // Everything the queue did to the device, in order.
 struct Record {
-  Strings writes;  // each call's bytes as offered
-  std::vector<Clock::time_point> write_at;
-  std::vector<int32_t> states;  // changes only
-  Strings events;               // "OutputComplete 1", "Error 114 201 1 11", "StatusUpdate 1001"
-  Clock::time_point error_at;
+  Strings writes;                  // each call's bytes as offered
+  std::vector<uint64_t> write_at;  // on the test's clock
+  std::vector<int32_t> states;     // changes only
+  Strings events;                  // "OutputComplete 1", "Error 114 201 1 11", "StatusUpdate 1001"
+  uint64_t error_at = 0;
+  int reads = 0;  // ReadPortBytes calls
   int rotation_resets = 0, answers = 0, unlocked_writes = 0, prologues_not_sent = 0, discards = 0;
 };
 
@@ -63,6 +68,7 @@ struct Record {
 // as scripted (or when the test calls Answer).
 class FakeDevice final : public OutputDevice {
  public:
+  explicit FakeDevice(platform::Clock& clock) : clock_(clock) {}
   ~FakeDevice() override {
     for (std::thread& t : helpers_) t.join();
     EXPECT_EQ(rec_.unlocked_writes, 0) << "a write outside the port lock";
@@ -135,7 +141,7 @@ class FakeDevice final : public OutputDevice {
       filter = accept;
       call = static_cast<int>(rec_.writes.size());
       rec_.writes.push_back(offered);
-      rec_.write_at.push_back(Clock::now());
+      rec_.write_at.push_back(clock_.NowMs());
       if (!port_locked_) ++rec_.unlocked_writes;
       if (offered == kRequest && answering) reply_ready_ = true;
     }
@@ -144,6 +150,8 @@ class FakeDevice final : public OutputDevice {
   }
   int32_t ReadPortBytes(uint8_t* buffer, int32_t, uint32_t timeout_ms) override {
     std::unique_lock lock(mu_);
+    ++rec_.reads;
+    cv_.notify_all();
     // A silent printer costs a short wait rather than the full read period.
     auto limit = std::min<Clock::duration>(std::chrono::milliseconds(timeout_ms), 20ms);
     if (!cv_.wait_for(lock, limit, [&] { return reply_ready_; })) return 0;
@@ -170,7 +178,7 @@ class FakeDevice final : public OutputDevice {
     std::lock_guard lock(mu_);
     rec_.events.push_back("Error " + std::to_string(rc) + " " + std::to_string(rce) + " " +
                           std::to_string(locus) + " " + std::to_string(response));
-    rec_.error_at = Clock::now();
+    rec_.error_at = clock_.NowMs();
     cv_.notify_all();
     if (scripted_.empty()) return;
     helpers_.emplace_back([this, s = std::move(scripted_.front())] {
@@ -207,6 +215,7 @@ class FakeDevice final : public OutputDevice {
     cv_.notify_all();
   }
 
+  platform::Clock& clock_;
   std::mutex mu_;
   std::condition_variable cv_;
   std::mutex port_mu_;
@@ -241,22 +250,29 @@ class TraceLines {
 
 class OutputQueueTest : public ::testing::Test {
  protected:
-  OutputQueueTest() {
-    queue.SetConfirmLimitForTest(2000);
-    queue.SetRetryDelayForTest(100);
-  }
   // Waits for `done`, then ends the thread so that nothing more can arrive.
   void Settle(const std::function<bool(const Record&)>& done) {
     EXPECT_TRUE(fake.WaitFor(done)) << "timed out";
     queue.Stop();
   }
   static bool Idle(const Record& r) { return !r.states.empty() && r.states.back() == 2; }
+  static bool RequestSent(const Record& r) {
+    return std::find(r.writes.begin(), r.writes.end(), kRequest) != r.writes.end();
+  }
+  // Once the status request is out, moves the clock past the confirmation limit.
+  void PassTheConfirmationLimit(FakeDevice& device) {
+    ASSERT_TRUE(device.WaitFor(RequestSent));
+    clock.Advance(kConfirmLimitMs + 1);
+  }
   static std::function<bool(const Record&)> Events(size_t n) {
     return [n](const Record& r) { return r.events.size() >= n; };
   }
 
-  FakeDevice fake;  // outlives the queue, whose destructor stops the thread
-  OutputQueue queue{fake};
+  // Moved only by the tests: a limit passes when a test says so, never because
+  // a loaded machine was slow.
+  platform::FakeClock clock;
+  FakeDevice fake{clock};  // outlives the queue, whose destructor stops the thread
+  OutputQueue queue{fake, clock};
 };
 
 TEST(ErrorText, NamesEveryResult) {
@@ -303,9 +319,9 @@ TEST_F(OutputQueueTest, SynchronousRequestIsSentAtOnce) {
   // clang-format on
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    FakeDevice device;
+    FakeDevice device(clock);
     c.setup(device);
-    OutputQueue q(device);
+    OutputQueue q(device, clock);
     EXPECT_EQ(q.SubmitOutput(false, c.list), c.result);
     EXPECT_EQ(device.Snap().writes, c.writes);
     EXPECT_EQ(q.OutputID(), 0);
@@ -380,12 +396,12 @@ TEST_F(OutputQueueTest, WritesInChunksWithBoundedRetries) {
   // clang-format on
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    FakeDevice device;
+    FakeDevice device(clock);
     device.port = c.port;
     device.chunk = 2;
     device.prologue = "";
     device.accept = c.accept;
-    OutputQueue q(device);
+    OutputQueue q(device, clock);
     TraceLines trace;
     EXPECT_EQ(q.SubmitOutput(false, {c.data}), c.result);
     EXPECT_EQ(device.Snap().writes, c.writes);
@@ -414,12 +430,12 @@ TEST_F(OutputQueueTest, WritabilityDependsOnStatusPortAndMode) {
   // clang-format on
   for (const Case& c : cases) {
     SCOPED_TRACE(c.port + (c.async ? " async " : " sync ") + std::to_string(c.status.extended));
-    FakeDevice device;
+    FakeDevice device(clock);
     device.port = c.port;
     device.async = c.async;
     device.status = c.status;
     device.prologue = "";
-    OutputQueue q(device);
+    OutputQueue q(device, clock);
     const ResultPair r = q.SubmitOutput(false, {"X"});
     EXPECT_EQ(device.Snap().writes, c.proceeds ? Strings{"X"} : Strings{});
     if (!c.proceeds) {
@@ -462,9 +478,9 @@ TEST_F(OutputQueueTest, SerialParallelAndNetworkPortsAreConfirmed) {
   for (const std::string port :
        {"COM3", "LPT1", "192.168.7.31", "USB001", "Eth:10.0.0.9", "\\\\?\\usb#vid"}) {
     SCOPED_TRACE(port);
-    FakeDevice device;
+    FakeDevice device(clock);
     device.port = port;
-    OutputQueue q(device);
+    OutputQueue q(device, clock);
     q.SubmitOutput(true, {"A"});
     q.Start();
     EXPECT_TRUE(device.WaitFor(Events(1)));
@@ -482,6 +498,7 @@ TEST_F(OutputQueueTest, FailureRaisesAnErrorEventAndClearDiscards) {
     const char* name;
     std::function<void(FakeDevice&)> setup;
     std::string event;
+    bool times_out = false;
   };
   auto status = [](ResultPair p) { return [p](FakeDevice& d) { d.status = p; }; };
   const std::vector<Case> cases = {
@@ -490,7 +507,7 @@ TEST_F(OutputQueueTest, FailureRaisesAnErrorEventAndClearDiscards) {
       {"mechanical failure", status({111, 403}), "Error 111 403 1 11"},
       {"no power", status({107, 0}), "Error 107 0 1 11"},
       {"short write", [](FakeDevice& d) { d.accept = NoneOf("A"); }, "Error 111 410 1 11"},
-      {"silent printer", [](FakeDevice& d) { d.answering = false; }, "Error 112 0 1 11"},
+      {"silent printer", [](FakeDevice& d) { d.answering = false; }, "Error 112 0 1 11", true},
       {"cover opened while confirming",
        [](FakeDevice& d) {
          d.answering = false;
@@ -503,12 +520,14 @@ TEST_F(OutputQueueTest, FailureRaisesAnErrorEventAndClearDiscards) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    FakeDevice device;
+    FakeDevice device(clock);
     c.setup(device);
-    OutputQueue q(device);
-    q.SetConfirmLimitForTest(60);
+    OutputQueue q(device, clock);
     q.SubmitOutput(true, {"A"});
     q.Start();
+    if (c.times_out) {
+      ASSERT_NO_FATAL_FAILURE(PassTheConfirmationLimit(device));
+    }
     ASSERT_TRUE(device.WaitFor(Events(1)));
     EXPECT_EQ(device.Snap().events, Strings{c.event});
     EXPECT_EQ(device.Snap().states, (std::vector<int32_t>{3, 4}));
@@ -542,6 +561,10 @@ TEST_F(OutputQueueTest, RetryResendsAfterALineFeedNoSoonerThanTheDelay) {
   });
   queue.SubmitOutput(true, {"A"});
   queue.Start();
+  ASSERT_TRUE(clock.WaitForWaiters(1));  // the pause before the retry
+  clock.Advance(kRetryDelayMs - 1);
+  EXPECT_EQ(fake.Snap().writes, Strings{});
+  clock.Advance(1);
   Settle([](const Record& r) { return r.events.size() == 3 && Idle(r); });
   const Record r = fake.Snap();
   EXPECT_EQ(r.events, (Strings{"Error 114 201 1 11", "OutputComplete 0", "OutputComplete 1"}));
@@ -552,16 +575,35 @@ TEST_F(OutputQueueTest, RetryResendsAfterALineFeedNoSoonerThanTheDelay) {
   EXPECT_EQ(text, "Cover Open (114/201)");
   EXPECT_EQ(queue.ErrorLevel(), 1);
   EXPECT_EQ(queue.ErrorString(), "");
-  // The queue counts whole milliseconds: allow it two of them.
-  EXPECT_GE(r.write_at[0] - r.error_at, 100ms - 2ms);
+  EXPECT_EQ(r.write_at[0] - r.error_at, kRetryDelayMs);
+}
+
+// The printer has five minutes to answer the status request, which goes again
+// every three seconds meanwhile.
+TEST_F(OutputQueueTest, ASilentPrinterFailsTheBatchOncePastTheConfirmationLimit) {
+  fake.answering = false;
+  queue.SubmitOutput(true, {"A"});
+  queue.Start();
+  ASSERT_TRUE(fake.WaitFor(RequestSent));
+  clock.Advance(kConfirmLimitMs);
+  // Two more reads: the wait has looked at the time after the move.
+  const int reads = fake.Snap().reads;
+  ASSERT_TRUE(fake.WaitFor([reads](const Record& r) { return r.reads >= reads + 2; }));
+  EXPECT_EQ(fake.Snap().events, Strings{});  // at the limit, not past it
+  clock.Advance(1);
+  Settle(Events(1));
+  EXPECT_EQ(fake.Snap().events, Strings{"Error 112 0 1 11"});
+  EXPECT_EQ(fake.Snap().writes, (Strings{"P", "A", kRequest, kRequest}));
 }
 
 TEST_F(OutputQueueTest, RetryAfterATimeOutResendsEveryUnconfirmedJob) {
   fake.answering = false;
-  queue.SetConfirmLimitForTest(60);
   fake.ScriptResponse(11, 0s, [&] { fake.Set([](FakeDevice& d) { d.answering = true; }); });
   for (const char* s : {"A", "B", "C"}) queue.SubmitOutput(true, {s});
   queue.Start();
+  ASSERT_NO_FATAL_FAILURE(PassTheConfirmationLimit(fake));
+  ASSERT_TRUE(clock.WaitForWaiters(1));  // the pause before the retry
+  clock.Advance(kRetryDelayMs);
   Settle(Events(5));
   const Strings batch = {"P", "A", "P", "B", "P", "C", kRequest};
   Strings writes = batch;
@@ -675,8 +717,8 @@ TEST_F(OutputQueueTest, DroppedOutputIsReportedToTheDevice) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    FakeDevice device;
-    OutputQueue q(device);
+    FakeDevice device(clock);
+    OutputQueue q(device, clock);
     c.run(device, q);
     EXPECT_EQ(device.Snap().discards, c.discards);
   }
@@ -704,8 +746,8 @@ TEST_F(OutputQueueTest, FlagWhenIdleOnAnIdleDeviceAnswersAtOnce) {
 TEST_F(OutputQueueTest, FlagWhenIdleIsDeliveredWhenTheQueueEmpties) {
   for (bool take : {false, true}) {
     SCOPED_TRACE(take ? "taken" : "kept");
-    FakeDevice device;
-    OutputQueue q(device);
+    FakeDevice device(clock);
+    OutputQueue q(device, clock);
     q.SubmitOutput(true, {"A"});
     q.SetFlagWhenIdle(true);
     EXPECT_TRUE(q.FlagWhenIdle());
@@ -766,7 +808,6 @@ TEST_F(OutputQueueTest, StopEndsTheThreadWhateverItWaitsFor) {
       {"confirmation",
        [](FakeDevice& d, OutputQueue& q) {
          d.answering = false;
-         q.SetConfirmLimitForTest(300000);
          q.SubmitOutput(true, {"A"});
        },
        [](const Record& r) { return !r.writes.empty() && r.writes.back() == kRequest; },
@@ -781,15 +822,14 @@ TEST_F(OutputQueueTest, StopEndsTheThreadWhateverItWaitsFor) {
        [](FakeDevice& d, OutputQueue& q) {
          d.status = kCoverOpen;
          d.ScriptResponse(11);
-         q.SetRetryDelayForTest(60000);
-         q.SubmitOutput(true, {"A"});
+         q.SubmitOutput(true, {"A"});  // the clock never reaches the retry
        },
        [](const Record& r) { return r.answers == 1; }, [](FakeDevice&) {}, 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    FakeDevice device;
-    OutputQueue q(device);
+    FakeDevice device(clock);
+    OutputQueue q(device, clock);
     c.setup(device, q);
     q.Start();
     ASSERT_TRUE(device.WaitFor(c.waiting));

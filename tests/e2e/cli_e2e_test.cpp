@@ -24,16 +24,6 @@ namespace fs = std::filesystem;
 
 class CliE2eTest : public E2eTest {
  protected:
-  void SetUp() override {
-    // A printer that does not answer gives up after about two seconds.
-    setenv("QZ381_TEST_CONFIRM_LIMIT_MS", "1500", 1);
-    E2eTest::SetUp();
-  }
-  void TearDown() override {
-    E2eTest::TearDown();
-    unsetenv("QZ381_TEST_CONFIRM_LIMIT_MS");
-  }
-
   int Print(tool::PrintJob job) {
     if (!job.device) job.device = kDevice;
     out_.str("");

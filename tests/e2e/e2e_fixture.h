@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "co/pos_printer.h"
+#include "platform/clock_fake.h"
 #include "tools/sim/simulator.h"
 
 namespace qz381::e2e {
@@ -107,6 +108,12 @@ class E2eTest : public ::testing::Test {
 
   sim::Simulator& sim() { return *sim_; }
   co::PosPrinter& printer() { return *printer_; }
+
+  // The process's clock, and so the loaded service object's: real time, which
+  // a test may jump past a long limit (a silent printer's five minutes).
+  // Declared first: it outlives everything that waits on it.
+  platform::FakeClock clock_{platform::FakeClock::Flow::kRealTime};
+  platform::ScopedProcessClock use_clock_{clock_};
 
   RecordingListener events_;
   std::unique_ptr<sim::Simulator> sim_;
