@@ -30,7 +30,7 @@ constexpr int32_t kMaxLinesToPaperCut = 255;
 constexpr int64_t kMaxFeedParameter = 255;
 
 void Put(std::string& out, std::initializer_list<uint8_t> bytes) {
-  for (uint8_t b : bytes) out.push_back(static_cast<char>(b));
+  out.append(reinterpret_cast<const char*>(bytes.begin()), bytes.size());
 }
 
 #if defined(__GNUC__)
@@ -91,57 +91,141 @@ bool IsDigit(char c) {
   return c >= '0' && c <= '9';
 }
 
-class Translator {
+}  // namespace
+
+class PrintDataTranslator::Impl {
  public:
-  Translator(DeviceSettings& device, std::string_view data, std::string& out)
-      : device_(device), data_(data), out_(out) {}
+  explicit Impl(DeviceSettings& device) : device_(device) {}
 
-  int32_t Run() {
-    AppendPrologue(device_, out_);
-    snapshot_.assign(out_);
+  void Begin(std::string& out) {
+    out_ = &out;
+    const size_t start = out.size();
+    AppendPrologue(device_, out);
+    snapshot_.assign(out, start);
     mode_ = last_mode_ = device_.base_print_mode;
+  }
 
-    const char* const base = data_.data();
-    const size_t n = data_.size();
+  void Feed(std::string_view data, std::string& out) {
+    if (ended_) return;
+    out_ = &out;
+    if (const void* nul = std::memchr(data.data(), 0, data.size())) {
+      data = data.substr(0, static_cast<size_t>(static_cast<const char*>(nul) - data.data()));
+      ended_ = true;
+    }
+    if (!held_.empty()) {
+      data.remove_prefix(Complete(data));
+      if (!held_.empty()) return;
+    }
+    held_.assign(data.substr(Scan(data, false)));
+  }
+
+  int32_t End(std::string& out) {
+    out_ = &out;
+    Scan(held_, true);
+    held_.clear();
+    if (pass_left_ > 0) {
+      TraceLine(device_, "ESC|%dE asks for more bytes than the %u left; passing those through",
+                static_cast<int>(pass_number_), static_cast<unsigned>(pass_done_));
+      pass_left_ = 0;
+    }
+    AppendPrologue(device_, out);
+    Put(out, {0x1D, 0x42, 0x00});
+    return result_;
+  }
+
+ private:
+  // Where Sequence stops when the data ends before the sequence does.
+  static constexpr size_t kNeedMore = static_cast<size_t>(-1);
+  // Bytes lent at a time to the held start of a sequence to finish it.
+  static constexpr size_t kLookahead = 16;
+
+  // Translates `data` and answers how much of it was used: all of it, unless
+  // `final` is false and the data ends inside a sequence, which then begins at
+  // the offset answered.
+  size_t Scan(std::string_view data, bool final) {
+    data_ = data;
+    final_ = final;
+    held_in_number_ = false;
+    const char* const base = data.data();
+    const size_t n = data.size();
     size_t i = 0;
+    if (pass_left_ > 0) {
+      i = std::min(pass_left_, n);
+      out_->append(base, i);
+      pass_left_ -= i;
+      pass_done_ += i;
+    }
     while (i < n) {
       const void* esc = std::memchr(base + i, kEsc, n - i);
       const size_t stop =
           esc != nullptr ? static_cast<size_t>(static_cast<const char*>(esc) - base) : n;
       if (stop > i) {
         Flush();
-        out_.append(base + i, stop - i);
+        out_->append(base + i, stop - i);
         i = stop;
         continue;
       }
-      if (i + 1 < n && data_[i + 1] == '|') {
-        i = Sequence(i + 2);
+      if (i + 1 == n && !final) return i;  // a lone ESC: is a bar next?
+      if (i + 1 < n && data[i + 1] == '|') {
+        const size_t next = Sequence(i + 2);
+        if (next == kNeedMore) return i;
+        i = next;
       } else {
         PlainByte(kEsc);
         ++i;
       }
     }
-
-    AppendPrologue(device_, out_);
-    Put(out_, {0x1D, 0x42, 0x00});
-    return result_;
+    return n;
   }
 
- private:
+  // Finishes the held start of a sequence with the bytes it needs from the
+  // front of `data` and answers how many it took. The bytes are lent a few at a
+  // time, and a number's digits all at once so that they are parsed once more at
+  // most however long the number and however small the pieces.
+  size_t Complete(std::string_view data) {
+    size_t taken = 0;
+    if (held_in_number_) {
+      while (taken < data.size() && IsDigit(data[taken])) ++taken;
+      held_.append(data.data(), taken);
+      if (taken == data.size()) return taken;
+    }
+    while (!held_.empty() && taken < data.size()) {
+      const size_t had = held_.size();
+      const size_t lent = std::min(kLookahead, data.size() - taken);
+      held_.append(data.data() + taken, lent);
+      const size_t used = Scan(held_, false);
+      if (used >= had) {
+        // The held bytes are done with; the rest of what was lent is read again
+        // in place.
+        taken += used - had;
+        held_.clear();
+      } else {
+        held_.erase(0, used);
+        taken += lent;
+      }
+    }
+    return taken;
+  }
+
   void Flush() {
     if (mode_ != last_mode_) {
-      Put(out_, {0x1B, 0x21, mode_});
+      Put(*out_, {0x1B, 0x21, mode_});
       last_mode_ = mode_;
     }
     if (size_pending_) {
-      Put(out_, {0x1D, 0x21, device_.shared->CharacterSize()});
+      Put(*out_, {0x1D, 0x21, device_.shared->CharacterSize()});
       size_pending_ = false;
     }
   }
 
+  size_t NeedMore(bool in_number) {
+    held_in_number_ = in_number;
+    return kNeedMore;
+  }
+
   void PlainByte(char c) {
     Flush();
-    out_.push_back(c);
+    out_->push_back(c);
   }
 
   // `p` is just past "ESC |"; returns where scanning resumes.
@@ -153,9 +237,11 @@ class Translator {
       number = std::min(number * 10 + (data_[p] - '0'), kNumberCap);
       ++p;
     }
+    if (p == n && !final_) return NeedMore(true);
     char modifier = 0;
     char command = 0;
     if (p < n && IsLower(data_[p])) {
+      if (p + 1 == n && !final_) return NeedMore(false);
       if (p + 1 < n && (IsLower(data_[p + 1]) || IsUpper(data_[p + 1]))) {
         modifier = data_[p];
         command = data_[p + 1];
@@ -195,12 +281,12 @@ class Translator {
       case 'F':
         if (modifier == 'l') {
           const int64_t lines = std::min(number == 0 ? 1 : number, kMaxFeedUnits);
-          Feed(lines * 2 * device_.line_spacing_dots);
+          FeedPaper(lines * 2 * device_.line_spacing_dots);
           return p;
         }
         if (modifier == 'u') {
           const int32_t units = number == 0 ? 1 : static_cast<int32_t>(number);
-          Feed(MapUnits(units, device_.shared->Units().UnitsToFeedUnits, device_.MapMode));
+          FeedPaper(MapUnits(units, device_.shared->Units().UnitsToFeedUnits, device_.MapMode));
           return p;
         }
         return RejectWithNextByte(p);
@@ -221,6 +307,7 @@ class Translator {
   // The byte after a refused feed or cut is printed as text whatever it is, so
   // an ESC there does not start a sequence.
   size_t RejectWithNextByte(size_t p) {
+    if (p == data_.size() && !final_) return NeedMore(false);
     result_ = kOposEFailure;
     if (p < data_.size()) {
       PlainByte(data_[p]);
@@ -231,9 +318,9 @@ class Translator {
 
   void Alignment(char modifier, int64_t number) {
     if (modifier == 'c') {
-      Put(out_, {0x1B, 0x61, 0x01});
+      Put(*out_, {0x1B, 0x61, 0x01});
     } else if (modifier == 'r') {
-      Put(out_, {0x1B, 0x61, 0x02});
+      Put(*out_, {0x1B, 0x61, 0x02});
     }
     if ((modifier != 'c' && modifier != 'r') || number != 0) result_ = kOposEFailure;
   }
@@ -244,10 +331,10 @@ class Translator {
       return;
     }
     for (const std::string& s : device_.stored_bitmaps[static_cast<size_t>(number - 1)]) {
-      out_ += s;
+      *out_ += s;
     }
     if (device_.Type == 1 || device_.Type == 3) {
-      out_ += LineSpacingCommand(device_);
+      *out_ += LineSpacingCommand(device_);
     }
   }
 
@@ -272,18 +359,18 @@ class Translator {
       case 'r':
         if (device_.CapRecColor != 0) {
           if (device_.Type == 2) {
-            Put(out_, {0x1D, 0x28, 0x4E, 0x02, 0x00, 0x30, 0x32});
+            Put(*out_, {0x1D, 0x28, 0x4E, 0x02, 0x00, 0x30, 0x32});
           } else {
-            Put(out_, {0x1B, 0x72, 0x01});
+            Put(*out_, {0x1B, 0x72, 0x01});
           }
         }
         return;
       case 'u':
         mode_ |= kModeUnderline;
         if (number == 1) {
-          Put(out_, {0x1B, 0x2D, 0x01});
+          Put(*out_, {0x1B, 0x2D, 0x01});
         } else if (number >= 2 && number <= 4) {
-          Put(out_, {0x1B, 0x2D, 0x02});
+          Put(*out_, {0x1B, 0x2D, 0x02});
         } else {
           result_ = kOposEIllegal;
         }
@@ -318,8 +405,9 @@ class Translator {
   }
 
   size_t ReverseVideo(size_t p) {
+    if (p == data_.size() && !final_) return NeedMore(false);
     if (p < data_.size() && data_[p] == 'C') {
-      Put(out_, {0x1D, 0x42, 0x01});
+      Put(*out_, {0x1D, 0x42, 0x01});
       return p + 1;
     }
     result_ = kOposEFailure;
@@ -330,16 +418,23 @@ class Translator {
     const size_t remaining = data_.size() - p;
     size_t count = static_cast<size_t>(number);
     if (count > remaining) {
-      TraceLine(device_, "ESC|%dE asks for more bytes than the %u left; passing those through",
-                static_cast<int>(number), static_cast<unsigned>(remaining));
+      if (final_) {
+        TraceLine(device_, "ESC|%dE asks for more bytes than the %u left; passing those through",
+                  static_cast<int>(number), static_cast<unsigned>(remaining));
+      } else {
+        // The rest comes with the next pieces.
+        pass_left_ = count - remaining;
+        pass_number_ = number;
+        pass_done_ = remaining;
+      }
       count = remaining;
     }
-    out_.append(data_.data() + p, count);
+    out_->append(data_.data() + p, count);
     return p + count;
   }
 
   // `units` counts feed units, two per vertical dot.
-  void Feed(int64_t units) {
+  void FeedPaper(int64_t units) {
     const int64_t line = 2 * static_cast<int64_t>(device_.line_spacing_dots);
     if (line <= 0) {
       TraceLine(device_, "feed dropped: the line spacing is %d dots",
@@ -360,18 +455,18 @@ class Translator {
 
   void FeedLines(int64_t lines) {
     while (lines > kMaxFeedParameter) {
-      Put(out_, {0x1B, 0x64, static_cast<uint8_t>(kMaxFeedParameter)});
+      Put(*out_, {0x1B, 0x64, static_cast<uint8_t>(kMaxFeedParameter)});
       lines -= kMaxFeedParameter;
     }
-    Put(out_, {0x1B, 0x64, static_cast<uint8_t>(lines)});
+    Put(*out_, {0x1B, 0x64, static_cast<uint8_t>(lines)});
   }
 
   void FeedUnits(int64_t units) {
     while (units > kMaxFeedParameter) {
-      Put(out_, {0x1B, 0x4A, static_cast<uint8_t>(kMaxFeedParameter)});
+      Put(*out_, {0x1B, 0x4A, static_cast<uint8_t>(kMaxFeedParameter)});
       units -= kMaxFeedParameter;
     }
-    Put(out_, {0x1B, 0x4A, static_cast<uint8_t>(units)});
+    Put(*out_, {0x1B, 0x4A, static_cast<uint8_t>(units)});
   }
 
   void Logo(char modifier, int64_t number) {
@@ -379,16 +474,16 @@ class Translator {
       result_ = kOposEFailure;
       return;
     }
-    out_ += modifier == 't' ? device_.top_logo : device_.bottom_logo;
+    *out_ += modifier == 't' ? device_.top_logo : device_.bottom_logo;
   }
 
   void Normal() {
-    out_ += snapshot_;
-    Put(out_, {0x1D, 0x21, 0x00});
+    *out_ += snapshot_;
+    Put(*out_, {0x1D, 0x21, 0x00});
     device_.shared->SetCharacterSize(0);
     size_pending_ = false;
     mode_ = last_mode_ = device_.base_print_mode;
-    Put(out_, {0x1D, 0x42, 0x00});
+    Put(*out_, {0x1D, 0x42, 0x00});
   }
 
   size_t Cut(char modifier, int64_t number, size_t p) {
@@ -402,15 +497,26 @@ class Translator {
         TraceLine(device_, "RecLinesToPaperCut %d is out of range; feeding %d lines before the cut",
                   static_cast<int>(device_.RecLinesToPaperCut), static_cast<int>(lines));
       }
-      out_.append(static_cast<size_t>(lines), kLf);
+      out_->append(static_cast<size_t>(lines), kLf);
     }
-    Put(out_, {0x1D, 0x56, 0x01});
+    Put(*out_, {0x1D, 0x56, 0x01});
     return p;
   }
 
   DeviceSettings& device_;
+  std::string* out_ = nullptr;
+  // The bytes Scan is reading, and whether no more follow them.
   std::string_view data_;
-  std::string& out_;
+  bool final_ = true;
+  // The start of a sequence the last piece ended in, and whether it ended in
+  // the sequence's number.
+  std::string held_;
+  bool held_in_number_ = false;
+  bool ended_ = false;  // a zero byte was met
+  // An ESC|#E whose bytes go on into the next pieces.
+  size_t pass_left_ = 0;
+  size_t pass_done_ = 0;
+  int64_t pass_number_ = 0;
   std::string snapshot_;
   uint8_t mode_ = 0;
   uint8_t last_mode_ = 0;
@@ -418,7 +524,19 @@ class Translator {
   int32_t result_ = kOposSuccess;
 };
 
-}  // namespace
+PrintDataTranslator::PrintDataTranslator(DeviceSettings& device)
+    : impl_(std::make_unique<Impl>(device)) {}
+PrintDataTranslator::~PrintDataTranslator() = default;
+
+void PrintDataTranslator::Begin(std::string& out) {
+  impl_->Begin(out);
+}
+void PrintDataTranslator::Feed(std::string_view data, std::string& out) {
+  impl_->Feed(data, out);
+}
+int32_t PrintDataTranslator::End(std::string& out) {
+  return impl_->End(out);
+}
 
 std::string SelectBaseFont(DeviceSettings& device) {
   std::string out;
@@ -439,10 +557,12 @@ std::string BuildModePrologue(DeviceSettings& device) {
 }
 
 int32_t TranslatePrintData(DeviceSettings& device, std::string_view data, std::string& out) {
-  data = data.substr(0, data.find('\0'));
   out.clear();
   out.reserve(data.size() + 64);
-  return Translator(device, data, out).Run();
+  PrintDataTranslator translator(device);
+  translator.Begin(out);
+  translator.Feed(data, out);
+  return translator.End(out);
 }
 
 }  // namespace qz381::output

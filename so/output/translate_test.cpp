@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -260,6 +262,167 @@ TEST_F(TranslateTest, CompressedBaseFont) {
   EXPECT_EQ(ToHex(Translate(ESC "|bCX")),
             ToHex(Hex(prologue + " 1B 21 09 'X' " + prologue + " 1D 42 00")));
   EXPECT_EQ(device.base_print_mode, 1);
+}
+
+// Translation in pieces against one call over the whole text, on a device with
+// everything that answers a sequence from state: colour, a cutter, logos,
+// stored bitmaps, the snapshot ESC|N sends again and the character size.
+class TranslateInPiecesTest : public TranslateTest {
+ protected:
+  TranslateInPiecesTest() {
+    device.CapRecColor = 1;
+    device.CapRecPapercut = 1;
+    device.RecLinesToPaperCut = 2;
+    device.PendingSettings = kPendingAll;
+    device.top_logo = "TOP";
+    device.stored_bitmaps[0] = {"B1"};
+  }
+
+  struct Result {
+    std::string out;
+    int32_t code = 0;
+    std::vector<std::string> trace;
+  };
+
+  // Each run on a copy of the device with its own shared state, so that one
+  // run's character size does not leak into the next.
+  Result Run(std::string_view text, const std::vector<size_t>& cuts) {
+    Result r;
+    SharedOutputState fresh;
+    DeviceSettings d = device;
+    d.shared = &fresh;
+    d.trace = [&r](std::string_view line) { r.trace.emplace_back(line); };
+    if (cuts.empty()) {
+      r.code = TranslatePrintData(d, text, r.out);
+      return r;
+    }
+    PrintDataTranslator translator(d);
+    translator.Begin(r.out);
+    size_t from = 0;
+    for (size_t cut : cuts) {
+      translator.Feed(text.substr(from, cut - from), r.out);
+      from = cut;
+    }
+    translator.Feed(text.substr(from), r.out);
+    r.code = translator.End(r.out);
+    return r;
+  }
+
+  void ExpectSame(std::string_view text, const std::vector<size_t>& cuts) {
+    const Result whole = Run(text, {});
+    const Result pieces = Run(text, cuts);
+    std::string where;
+    for (size_t cut : cuts) where += std::to_string(cut) + " ";
+    SCOPED_TRACE("text " + ToHex(text) + "cut at " + where);
+    EXPECT_EQ(ToHex(pieces.out), ToHex(whole.out));
+    EXPECT_EQ(pieces.code, whole.code);
+    EXPECT_EQ(pieces.trace, whole.trace);
+  }
+};
+
+TEST_F(TranslateInPiecesTest, EveryCutOfTrickyTexts) {
+  const std::vector<std::string> texts = {
+      "AB" ESC "|bCx" ESC "|NCD",
+      ESC "|123456789012345678901uCx",
+      ESC "|3Eabcdef",
+      ESC "|10Eabc",
+      ESC "|4E" ESC "|N" ESC "|bCx",
+      ESC "|0E" ESC "|cA",
+      "x" ESC,
+      ESC ESC "|N" ESC,
+      ESC "|12;x" ESC "|",
+      ESC "|1",
+      "A" ESC "|b",
+      ESC "|vCx" ESC "|v",
+      ESC "|rvX" ESC "|bvCx" ESC "|bv",
+      ESC "|xF" ESC "|NA",
+      ESC "|200P" ESC,
+      ESC "|fPx" ESC "|75P",
+      "A" ESC "|2C" ESC "|rCB" ESC "|NC",
+      ESC "|2hC" ESC "|3vCA" ESC "|N",
+      ESC "|1BA" ESC "|tL" ESC "|3lF" ESC "|2uF",
+      std::string("AB\0" ESC "|N", 6),
+      std::string(ESC "|5Eab\0cdef", 11),
+      std::string(ESC "|12\0" ESC "|N", 8),
+      std::string(ESC "\0", 2),
+  };
+  for (const std::string& text : texts) {
+    ExpectSame(text, {});
+    std::vector<size_t> every;
+    for (size_t cut = 0; cut <= text.size(); ++cut) {
+      ExpectSame(text, {cut});
+      every.push_back(cut);
+    }
+    ExpectSame(text, every);  // a byte a time, with empty pieces at both ends
+  }
+}
+
+TEST_F(TranslateInPiecesTest, RandomTextsCutAtRandom) {
+  const std::vector<std::string> fragments = {
+      "Coffee 2.50\n",
+      "x",
+      " ",
+      "12",
+      "|",
+      "uC",
+      ESC,
+      ESC "|",
+      ESC "|bC",
+      ESC "|N",
+      ESC "|cA",
+      ESC "|2C",
+      ESC "|4C",
+      ESC "|2hC",
+      ESC "|3vC",
+      ESC "|1uC",
+      ESC "|rC",
+      ESC "|vC",
+      ESC "|tL",
+      ESC "|1B",
+      ESC "|2lF",
+      ESC "|30uF",
+      ESC "|fP",
+      ESC "|50P",
+      ESC "|3E",
+      ESC "|12E",
+      ESC "|99999999999E",
+      ESC "|12;",
+      ESC "|b",
+      ESC "|xF",
+      ESC "|200P",
+      ESC "|9",
+      ESC "|iC",
+      ESC "|T",
+      ESC "|bv",
+      "C",
+      std::string(1, '\0'),
+  };
+  std::mt19937 random(381);
+  for (int round = 0; round < 2000; ++round) {
+    std::string text;
+    const int count = std::uniform_int_distribution<int>(1, 30)(random);
+    for (int k = 0; k < count; ++k) {
+      const size_t pick = std::uniform_int_distribution<size_t>(0, fragments.size() - 1)(random);
+      // A zero byte ends the data: keep it rare so that most texts run on.
+      if (fragments[pick][0] == '\0' && random() % 4 != 0) continue;
+      text += fragments[pick];
+    }
+    std::vector<size_t> cuts;
+    const int pieces = std::uniform_int_distribution<int>(1, 8)(random);
+    for (int k = 0; k < pieces; ++k)
+      cuts.push_back(std::uniform_int_distribution<size_t>(0, text.size())(random));
+    std::sort(cuts.begin(), cuts.end());
+    ExpectSame(text, cuts);
+  }
+}
+
+// A number of a million digits fed a byte at a time: the digits are held, not
+// read again for every piece.
+TEST_F(TranslateInPiecesTest, LongNumberInSmallPieces) {
+  const std::string text = ESC "|" + std::string(1000000, '7') + "C" ESC "|" + "12;x";
+  std::vector<size_t> cuts(text.size());
+  for (size_t i = 0; i < cuts.size(); ++i) cuts[i] = i;
+  ExpectSame(text, cuts);
 }
 
 TEST(ModePrologueTest, SendsPendingSettingsOnce) {
