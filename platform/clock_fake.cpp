@@ -8,7 +8,7 @@ FakeClock::FakeClock(Flow flow, uint64_t start_ms)
     : flow_(flow), real_start_ms_(SystemClock().NowMs()), offset_ms_(start_ms) {}
 
 uint64_t FakeClock::RealMs() const {
-  return flow_ == Flow::kRealTime ? SystemClock().NowMs() - real_start_ms_ : 0;
+  return flow_ == Flow::kStopped ? 0 : SystemClock().NowMs() - real_start_ms_;
 }
 
 uint64_t FakeClock::NowMs() {
@@ -16,7 +16,7 @@ uint64_t FakeClock::NowMs() {
 }
 
 void FakeClock::Sleep(uint32_t ms) {
-  if (flow_ == Flow::kStopped) {
+  if (flow_ != Flow::kRealTime) {
     Advance(ms);
     return;
   }

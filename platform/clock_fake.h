@@ -27,6 +27,11 @@ class FakeClock final : public Clock {
     // have to. Sleep and WaitAny block in real time until the limit, and a
     // jump past it ends them at once.
     kRealTime,
+    // Time runs with the system's, but a Sleep jumps it by its own length and
+    // returns at once: for tests of a whole component (the service object on
+    // a stand-in port module) whose threads poll in real time while its fixed
+    // pauses (the settling after a claim) should cost the test nothing.
+    kRealTimeInstantSleeps,
   };
 
   explicit FakeClock(Flow flow = Flow::kStopped, uint64_t start_ms = 1000000);
@@ -51,7 +56,7 @@ class FakeClock final : public Clock {
  private:
   // Waits for `events` until the time reaches `deadline`.
   int WaitUntil(std::span<Event* const> events, uint64_t deadline);
-  // The real-time part of NowMs for kRealTime, 0 for kStopped.
+  // The real-time part of NowMs; 0 for kStopped.
   uint64_t RealMs() const;
 
   const Flow flow_;

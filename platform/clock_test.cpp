@@ -78,10 +78,13 @@ TEST_P(ClockContractTest, AWaitWithoutALimitEndsOnlyWhenSet) {
 
 INSTANTIATE_TEST_SUITE_P(
     Clocks, ClockContractTest,
-    testing::Values(ClockCase{"system", nullptr},
-                    ClockCase{
-                        "fake_real_time",
-                        [] { return std::make_unique<FakeClock>(FakeClock::Flow::kRealTime); }}),
+    testing::Values(
+        ClockCase{"system", nullptr},
+        ClockCase{"fake_real_time",
+                  [] { return std::make_unique<FakeClock>(FakeClock::Flow::kRealTime); }},
+        ClockCase{
+            "fake_real_time_instant_sleeps",
+            [] { return std::make_unique<FakeClock>(FakeClock::Flow::kRealTimeInstantSleeps); }}),
     [](const testing::TestParamInfo<ClockCase>& info) { return std::string(info.param.name); });
 
 // A wait on the stopped clock ends exactly when a move reaches its limit.
@@ -148,6 +151,20 @@ TEST(FakeClockTest, AJumpEndsASleepOrAWaitOnTheRealTimeClock) {
     ASSERT_EQ(ended.wait_for(milliseconds(kLong)), std::future_status::ready);
     EXPECT_EQ(ended.get(), -1);
   }
+}
+
+// Real time, but a pause costs none of it: the sleeper jumps the clock, which
+// ends the waits its pause passes.
+TEST(FakeClockTest, InstantSleepsJumpARealTimeClock) {
+  FakeClock clock(FakeClock::Flow::kRealTimeInstantSleeps, 0);
+  Event never(true, false);
+  auto waited = std::async(std::launch::async, [&] { return clock.WaitAny({&never}, 1000); });
+  ASSERT_TRUE(clock.WaitForWaiters(1));
+  const auto real_start = std::chrono::steady_clock::now();
+  clock.Sleep(300000);
+  EXPECT_LT(std::chrono::steady_clock::now() - real_start, milliseconds(10000));
+  EXPECT_GE(clock.NowMs(), 300000u);
+  EXPECT_EQ(waited.get(), -1);
 }
 
 TEST(ProcessClockTest, FollowsTheClockInPlaceAndFallsBackToTheSystems) {

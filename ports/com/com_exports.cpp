@@ -5,6 +5,7 @@
 // runs inside Guarded: nothing thrown leaves the module.
 #include <memory>
 
+#include "platform/clock.h"
 #include "platform/serial.h"
 #include "platform/trace.h"
 #include "ports/com/serial_port.h"
@@ -36,7 +37,7 @@ extern "C" {
 
 QZ381_PORT_EXPORT int32_t QZ381_PORT_CALL CreatePort() {
   return Guarded("com: CreatePort", int32_t{-1}, [] {
-    const int32_t id = Table().Create(platform::DefaultSerialPorts());
+    const int32_t id = Table().Create(platform::DefaultSerialPorts(), platform::DefaultClock());
     if (id < 0) platform::Trace("com: CreatePort: port ids used up");
     return id;
   });

@@ -25,6 +25,10 @@ constexpr uint32_t kReadGraceMs = 30;
 // The reader is given this long to end when the port closes; it is woken at
 // once, so this is never expected to pass, but it is said when it does.
 constexpr auto kReaderEndDeadline = std::chrono::milliseconds(2000);
+// What OpenPort waits after opening the device, whatever the outcome, so that
+// a printer that reacts to the raised control lines has settled, and a port
+// that just failed is not tried again at once.
+constexpr uint32_t kOpenSettleMs = 200;
 
 // Once a byte has arrived the reader lets the line run for four more character
 // times before it takes the chunk. A 4-byte status block that starts arriving
@@ -38,10 +42,8 @@ uint32_t GatherMs(uint32_t baud) {
 
 }  // namespace
 
-std::atomic<uint32_t> SerialPort::open_settle_ms{200};
-
-SerialPort::SerialPort(platform::SerialPorts& ports, int32_t id)
-    : ports_(ports), id_(id), option_(DefaultDeviceOption()) {}
+SerialPort::SerialPort(platform::SerialPorts& ports, platform::Clock& clock, int32_t id)
+    : ports_(ports), clock_(clock), id_(id), option_(DefaultDeviceOption()) {}
 
 SerialPort::~SerialPort() {
   ClosePort();
@@ -85,8 +87,7 @@ int32_t SerialPort::OpenPort() {
 
   platform::Status status;
   std::shared_ptr<platform::SerialDevice> device = ports_.Open(name, &status);
-  // Slept whatever the outcome: a port that just failed is not tried again at once.
-  std::this_thread::sleep_for(std::chrono::milliseconds(open_settle_ms.load()));
+  clock_.Sleep(kOpenSettleMs);
   if (!device) {
     platform::Trace("com: port %d: cannot open %s: %s", id_, name.c_str(),
                     status.ToString().c_str());

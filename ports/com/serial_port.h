@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/clock.h"
 #include "platform/serial.h"
 #include "ports/common/port_contract.h"
 #include "ports/common/receive_buffers.h"
@@ -19,8 +20,9 @@ namespace qz381::ports {
 
 class SerialPort {
  public:
-  // `ports` opens the device and must outlive the port; `id` names it in traces.
-  SerialPort(platform::SerialPorts& ports, int32_t id);
+  // `ports` opens the device and `clock` times the pause after opening it;
+  // both must outlive the port. `id` names it in traces.
+  SerialPort(platform::SerialPorts& ports, platform::Clock& clock, int32_t id);
   ~SerialPort();  // closes the port first
   SerialPort(const SerialPort&) = delete;
   SerialPort& operator=(const SerialPort&) = delete;
@@ -43,10 +45,6 @@ class SerialPort {
   // output flow control on CTS and DSR always.
   static platform::SerialLineSettings LineSettingsOf(const DeviceOption& option);
 
-  // What OpenPort waits after opening the device, whatever the outcome, so that
-  // a printer that reacts to the raised control lines has settled. Tests lower it.
-  static std::atomic<uint32_t> open_settle_ms;
-
  private:
   void ReaderLoop(std::shared_ptr<platform::SerialDevice> device, uint32_t gather_ms);
   // Sleeps up to `ms` unless ClosePort asks the reader to stop; false when asked.
@@ -54,6 +52,7 @@ class SerialPort {
   std::shared_ptr<platform::SerialDevice> Device() const;
 
   platform::SerialPorts& ports_;
+  platform::Clock& clock_;
   const int32_t id_;
 
   // Guards the settings, the device pointer and the reader thread: OpenPort and

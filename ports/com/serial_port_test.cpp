@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/clock_fake.h"
 #include "platform/serial_fake.h"
 #include "platform/trace.h"
 
@@ -40,16 +41,14 @@ bool Eventually(F ready) {
 
 class SerialPortTest : public testing::Test {
  protected:
-  void SetUp() override {
-    SerialPort::open_settle_ms = 0;
-    line_ = fake_.AddLine("COM3");
-  }
-  void TearDown() override { SerialPort::open_settle_ms = 200; }
+  void SetUp() override { line_ = fake_.AddLine("COM3"); }
 
   bool Open(SerialPort& port, const char* name = "COM3") {
     return port.SetDeviceOption(Record(name)) == 1 && port.OpenPort() == 1;
   }
 
+  // Stopped: the pause after opening moves it on and costs no real time.
+  platform::FakeClock clock_;
   platform::FakeSerialPorts fake_;
   platform::FaultInjectingSerialPorts faulty_{fake_};
   std::shared_ptr<platform::FakeSerialLine> line_;
@@ -65,7 +64,7 @@ TEST_F(SerialPortTest, AppliesTheRecordsLineSettingsWithHardwareFlowControl) {
       {38400, 8, 0x100, 0x201, platform::Parity::kOdd},
   };
   for (const auto& c : cases) {
-    SerialPort port(fake_, 10000);
+    SerialPort port(fake_, clock_, 10000);
     DeviceOption option = Record("COM3");
     option.baudRate = c.baud;
     option.byteSize = c.byteSize;
@@ -87,7 +86,7 @@ TEST_F(SerialPortTest, AppliesTheRecordsLineSettingsWithHardwareFlowControl) {
 }
 
 TEST_F(SerialPortTest, OpenIsIdempotentAndRetriesInFullAfterRefusedSettings) {
-  SerialPort port(fake_, 10000);
+  SerialPort port(fake_, clock_, 10000);
   DeviceOption option = Record("COM3");
   option.byteSize = 9;
   ASSERT_EQ(port.SetDeviceOption(option), 1);
@@ -101,21 +100,38 @@ TEST_F(SerialPortTest, OpenIsIdempotentAndRetriesInFullAfterRefusedSettings) {
 }
 
 TEST_F(SerialPortTest, RefusesWhatCannotBeOpenedAndKeepsTheLastName) {
-  SerialPort port(fake_, 10000);
+  SerialPort port(fake_, clock_, 10000);
   EXPECT_EQ(port.OpenPort(), 0);  // no name yet
   EXPECT_EQ(port.SetDeviceOption(Record("COM9")), 1);
   EXPECT_EQ(port.OpenPort(), 0);  // no such line
   EXPECT_EQ(port.SetDeviceOption(Record("COM3")), 1);
   EXPECT_EQ(port.SetDeviceOption(DefaultDeviceOption()), 0);  // empty name keeps COM3
-  SerialPort other(fake_, 10001);
+  SerialPort other(fake_, clock_, 10001);
   ASSERT_TRUE(Open(other));
   EXPECT_EQ(port.OpenPort(), 0);  // busy
   other.ClosePort();
   EXPECT_EQ(port.OpenPort(), 1);
 }
 
+// The pause after opening is there whatever came of the try; a port that never
+// reached the device, or is open already, does not pause.
+TEST_F(SerialPortTest, OpenPausesTwoHundredMillisecondsAfterEveryTryOfTheDevice) {
+  SerialPort port(fake_, clock_, 10000);
+  auto paused = [&](int32_t expected) {
+    const uint64_t before = clock_.NowMs();
+    EXPECT_EQ(port.OpenPort(), expected);
+    return clock_.NowMs() - before;
+  };
+  EXPECT_EQ(paused(0), 0u);  // no name
+  ASSERT_EQ(port.SetDeviceOption(Record("COM9")), 1);
+  EXPECT_EQ(paused(0), 200u);  // no such line
+  ASSERT_EQ(port.SetDeviceOption(Record("COM3")), 1);
+  EXPECT_EQ(paused(1), 200u);
+  EXPECT_EQ(paused(1), 0u);  // already open
+}
+
 TEST_F(SerialPortTest, SplitsDataFromStatusBlocksAndClearLeavesTheBlocks) {
-  SerialPort port(fake_, 10000);
+  SerialPort port(fake_, clock_, 10000);
   ASSERT_TRUE(Open(port));
   line_->Send(Bytes{0x41, 0x10, 0x00, 0x00, 0x0F, 0x42, 0x35, 0x40, 0x40, 0x00, 0x43});
   ASSERT_TRUE(Eventually([&] { return port.GetInputBufferCount() == 3; }));
@@ -136,7 +152,7 @@ TEST_F(SerialPortTest, SplitsDataFromStatusBlocksAndClearLeavesTheBlocks) {
 }
 
 TEST_F(SerialPortTest, TakesAtMostOneHundredBytesPerReaderCycle) {
-  SerialPort port(faulty_, 10000);
+  SerialPort port(faulty_, clock_, 10000);
   ASSERT_TRUE(Open(port));
   const int reads_before = faulty_.Calls(platform::SerialCall::kRead);
   line_->Send(Bytes(150, 0x41));
@@ -145,7 +161,7 @@ TEST_F(SerialPortTest, TakesAtMostOneHundredBytesPerReaderCycle) {
 }
 
 TEST_F(SerialPortTest, ReadAnswersWhatArrivedOrNothingAfterItsTimeOut) {
-  SerialPort port(fake_, 10000);
+  SerialPort port(fake_, clock_, 10000);
   ASSERT_TRUE(Open(port));
   uint8_t buffer[4] = {};
   auto start = Clock::now();
@@ -172,7 +188,7 @@ TEST_F(SerialPortTest, ReadAnswersWhatArrivedOrNothingAfterItsTimeOut) {
 }
 
 TEST_F(SerialPortTest, PowerStateFollowsCtsAndALineThatCannotTellIsOffline) {
-  SerialPort port(fake_, 10000);
+  SerialPort port(fake_, clock_, 10000);
   EXPECT_EQ(port.IsPowerState(), kPowerStateUnknown);
   line_->SetModemLines(platform::ModemLines{true, true, false, false});
   ASSERT_TRUE(Open(port));
@@ -188,7 +204,7 @@ TEST_F(SerialPortTest, PowerStateFollowsCtsAndALineThatCannotTellIsOffline) {
 }
 
 TEST_F(SerialPortTest, CloseWakesABlockedReadAndABlockedWrite) {
-  SerialPort port(fake_, 10000);
+  SerialPort port(fake_, clock_, 10000);
   DeviceOption option = Record("COM3");
   option.timeouts = {0, 0, 0, 0, 0};  // writes without a limit
   ASSERT_EQ(port.SetDeviceOption(option), 1);
@@ -225,7 +241,7 @@ TEST_F(SerialPortTest, ALineLostMidUseAnswersZeroWithATraceAndNoHang) {
     std::lock_guard hold(traces_mutex);
     traces.emplace_back(line);
   });
-  SerialPort port(faulty_, 10000);
+  SerialPort port(faulty_, clock_, 10000);
   ASSERT_TRUE(Open(port));
   const Bytes data{0x1B, 0x40};
   EXPECT_EQ(port.Write(data.data(), 2), 2);

@@ -188,8 +188,7 @@ TEST_F(SoTest, CloseReturnsWhileTheOpeningThreadIsNotPumping) {
 
 TEST_F(SoTest, ControlObjectIsReleasedWithTheServiceObject) {
   RecordingCo co;
-  so::CPOSPrinter* p = new so::CPOSPrinter(*reg_);
-  p->SetSettleDelayForTest(0);
+  so::CPOSPrinter* p = new so::CPOSPrinter(*reg_, clock_);
   ASSERT_EQ(p->OpenService("POSPrinter", kDevice, &co), 0);
   EXPECT_GE(co.refs, 1);
   p->Close();

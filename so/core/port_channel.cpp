@@ -1,6 +1,7 @@
 #include "so/core/port_channel.h"
 
 #include <chrono>
+#include <condition_variable>
 #include <list>
 
 #include "common/opos.h"
@@ -14,16 +15,41 @@ namespace {
 
 const char kProductKey[] = "Software\\OLEforRetail\\ServiceInfo\\VORNAQZ381 OPOS";
 
+// How often the status thread asks the port module while the port is open, and
+// how long it rests while it is not.
+constexpr uint32_t kPollMs = 80;
+constexpr uint32_t kIdleMs = 500;
+// What CloseChannel leaves the printer after turning automatic status off.
+constexpr uint32_t kCloseSettleMs = 500;
+
 struct Registration {
   std::unique_ptr<PortChannel> channel;
   std::string port_name;
-  uint8_t owners = 0;
+  uint8_t owners = 0;  // 0 while the first registration is still under way
+  // A registration or release is calling the port module for this entry with
+  // the table lock let go; everyone else who wants the entry waits for it.
+  bool busy = false;
 };
 
 // Changed only by OpenService and Close; the mutex makes several service objects
-// opened or closed from different threads safe as well.
+// opened or closed from different threads safe as well. It guards the table
+// only: loading the managing module (which loads the port modules) and calling
+// it happen with it let go, the entry marked busy.
 std::mutex g_table_mutex;
-std::list<Registration> g_table;  // newest at the head
+std::condition_variable g_table_idle;  // an entry stopped being busy
+std::list<Registration> g_table;       // newest at the head
+
+// The first entry that `matches`, once no call is under way for it; end() when
+// there is none. The lock is let go while waiting.
+template <typename Matches>
+std::list<Registration>::iterator FindIdle(std::unique_lock<std::mutex>& lock, Matches matches) {
+  for (;;) {
+    auto it = g_table.begin();
+    while (it != g_table.end() && !matches(*it)) ++it;
+    if (it == g_table.end() || !it->busy) return it;
+    g_table_idle.wait(lock);
+  }
+}
 
 template <typename Fn>
 bool Bind(const platform::DynamicLibrary& lib, const char* name, Fn* out) {
@@ -115,10 +141,10 @@ void PortChannel::StopStatusThread() {
 void PortChannel::StatusThreadMain() {
   int32_t last_power = -5;
   for (;;) {
-    uint32_t wait_ms = 500;
+    uint32_t wait_ms = kIdleMs;
     if (open_owners_ != 0) {
       if (stop_) return;
-      wait_ms = poll_ms_;
+      wait_ms = kPollMs;
       uint8_t block[4] = {0, 0, 0, 0};
       CPOSPrinter* sink = sink_;
       if (GetASBState_ && GetASBState_(block, handle_) != 0 && sink) {
@@ -147,16 +173,16 @@ void PortChannel::StatusThreadMain() {
         }
       }
     }
-    if (stop_event_.Wait(wait_ms)) return;
+    if (clock_.Wait(stop_event_, wait_ms)) return;
   }
 }
 
-void PortChannel::CloseChannel(uint8_t owner, uint32_t settle_ms) {
+void PortChannel::CloseChannel(uint8_t owner) {
   if ((open_owners_ & owner) == 0) return;
   LockChannel(-1);
   WriteCommand(printer_commands::kAutoStatusOff);
   UnlockChannel();
-  platform::SleepMs(settle_ms);
+  clock_.Sleep(kCloseSettleMs);
   open_owners_ &= static_cast<uint8_t>(~owner);
   if (open_owners_ == 0) {
     StopStatusThread();
@@ -216,63 +242,73 @@ void PortChannel::ClearChannel() {
 }
 
 int32_t RegisterPort(const std::string& device_name, const std::string& port_name, uint8_t owner,
-                     platform::Registry& registry) {
-  std::lock_guard<std::mutex> guard(g_table_mutex);
-  Registration* found = nullptr;
-  for (auto& r : g_table)
-    if (r.port_name == port_name) {
-      found = &r;
-      break;
-    }
-  if (found && (found->owners & owner)) {
+                     platform::Registry& registry, platform::Clock& clock) {
+  std::unique_lock<std::mutex> lock(g_table_mutex);
+  auto it = FindIdle(lock, [&](const Registration& r) { return r.port_name == port_name; });
+  if (it != g_table.end() && (it->owners & owner)) {
     platform::Trace("RegisterPort: %s is already registered by owner %u", port_name.c_str(), owner);
     return 0;
   }
-  std::unique_ptr<PortChannel> fresh;
-  PortChannel* channel = found ? found->channel.get() : nullptr;
-  if (!channel) {
-    fresh = std::make_unique<PortChannel>();
-    if (!fresh->BindPortModule(registry)) return 0;
-    channel = fresh.get();
+  // Decided: a new entry (held by nobody until the module takes the port) or
+  // another owner for this one. Marked busy, it stays in the table meanwhile.
+  const bool fresh = it == g_table.end();
+  if (fresh) {
+    g_table.push_front(Registration{std::make_unique<PortChannel>(clock), port_name});
+    it = g_table.begin();
   }
-  int32_t handle = channel->CreatePort_
-                       ? channel->CreatePort_(device_name.c_str(), port_name.c_str(), owner)
-                       : 0;
-  if (handle == 0) {
-    platform::Trace("RegisterPort: the port module refused %s", port_name.c_str());
-    return 0;
+  it->busy = true;
+  PortChannel* channel = it->channel.get();
+  lock.unlock();
+
+  int32_t handle = 0;
+  if (!fresh || channel->BindPortModule(registry)) {
+    handle = channel->CreatePort_
+                 ? channel->CreatePort_(device_name.c_str(), port_name.c_str(), owner)
+                 : 0;
+    if (handle == 0) platform::Trace("RegisterPort: the port module refused %s", port_name.c_str());
   }
-  channel->handle_ = handle;
-  if (found) {
-    found->owners |= owner;
-  } else {
-    g_table.push_front(Registration{std::move(fresh), port_name, owner});
+
+  std::unique_ptr<PortChannel> unused;
+  lock.lock();
+  it->busy = false;  // nobody erases a busy entry, so `it` still names it
+  if (handle != 0) {
+    channel->handle_ = handle;
+    it->owners |= owner;
+  } else if (it->owners == 0) {
+    unused = std::move(it->channel);  // unbound outside the lock
+    g_table.erase(it);
   }
+  lock.unlock();
+  g_table_idle.notify_all();
   return handle;
 }
 
 int32_t UnregisterPort(uint8_t owner, int32_t handle) {
   if (owner != 1 && owner != 2) return 0;
-  std::unique_ptr<PortChannel> doomed;
-  {
-    std::lock_guard<std::mutex> guard(g_table_mutex);
-    auto it = g_table.begin();
-    for (; it != g_table.end(); ++it)
-      if (it->channel->handle() == handle) break;
-    if (it == g_table.end()) return 0;
-    if ((it->owners & owner) == 0) {
-      platform::Trace("UnregisterPort: port %d is not held by owner %u", handle, owner);
-      return 0;
-    }
-    PortChannel& ch = *it->channel;
-    if ((it->owners & static_cast<uint8_t>(~owner)) != 0) {
-      if (ch.RemovePort_) ch.RemovePort_(owner, handle);
-      it->owners &= static_cast<uint8_t>(~owner);
-      return 1;
-    }
-    doomed = std::move(it->channel);
-    g_table.erase(it);
+  std::unique_lock<std::mutex> lock(g_table_mutex);
+  auto it = FindIdle(
+      lock, [&](const Registration& r) { return r.owners != 0 && r.channel->handle() == handle; });
+  if (it == g_table.end()) return 0;
+  if ((it->owners & owner) == 0) {
+    platform::Trace("UnregisterPort: port %d is not held by owner %u", handle, owner);
+    return 0;
   }
+  if ((it->owners & static_cast<uint8_t>(~owner)) != 0) {
+    // Another owner keeps the entry: let this one go, then tell the module.
+    it->owners &= static_cast<uint8_t>(~owner);
+    it->busy = true;
+    PortChannel& channel = *it->channel;
+    lock.unlock();
+    if (channel.RemovePort_) channel.RemovePort_(owner, handle);
+    lock.lock();
+    it->busy = false;
+    lock.unlock();
+    g_table_idle.notify_all();
+    return 1;
+  }
+  std::unique_ptr<PortChannel> doomed = std::move(it->channel);
+  g_table.erase(it);
+  lock.unlock();
   if (doomed->RemovePort_) doomed->RemovePort_(owner, handle);
   doomed.reset();  // unbinds the module
   return 1;
@@ -281,7 +317,7 @@ int32_t UnregisterPort(uint8_t owner, int32_t handle) {
 PortChannel* FindChannel(int32_t handle) {
   std::lock_guard<std::mutex> guard(g_table_mutex);
   for (auto& r : g_table)
-    if (r.channel->handle() == handle) return r.channel.get();
+    if (r.owners != 0 && r.channel->handle() == handle) return r.channel.get();
   return nullptr;
 }
 

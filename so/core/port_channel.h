@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "common/printer_commands.h"
+#include "platform/clock.h"
 #include "platform/dynlib.h"
 #include "platform/registry.h"
 #include "platform/sync.h"
@@ -39,6 +40,9 @@ inline constexpr uint8_t kOwnerServiceObject = 1;
 
 class PortChannel {
  public:
+  // The status thread's polling and the pause when closing run on `clock`,
+  // which must outlive the channel.
+  explicit PortChannel(platform::Clock& clock = platform::DefaultClock()) : clock_(clock) {}
   virtual ~PortChannel();
 
   // Loads the managing module and binds its entry points; false (all null) when
@@ -47,7 +51,9 @@ class PortChannel {
   void UnbindPortModule();
 
   bool OpenChannel(const ports::DeviceOption& option, uint8_t owner);
-  void CloseChannel(uint8_t owner, uint32_t settle_ms = 500);
+  // Turns automatic status off and lets the printer settle (500 ms) before the
+  // last owner's close ends the status thread and closes the port.
+  void CloseChannel(uint8_t owner);
   int32_t WriteChannel(const uint8_t* bytes, int32_t count);
   // True when the whole command was written.
   bool WriteCommand(printer_commands::Command command);
@@ -64,11 +70,10 @@ class PortChannel {
   // How often the port module has reported the printer off-line since the
   // channel was made (a network printer's connection dropping).
   uint32_t power_losses() const { return power_losses_.load(); }
-  // Polling interval of the port status thread while open (80 ms).
-  void SetPollIntervalForTest(uint32_t ms) { poll_ms_ = ms; }
 
  private:
-  friend int32_t RegisterPort(const std::string&, const std::string&, uint8_t, platform::Registry&);
+  friend int32_t RegisterPort(const std::string&, const std::string&, uint8_t, platform::Registry&,
+                              platform::Clock&);
   friend int32_t UnregisterPort(uint8_t, int32_t);
 
   std::unique_ptr<platform::DynamicLibrary> module_;
@@ -87,6 +92,7 @@ class PortChannel {
   void StatusThreadMain();
   void StopStatusThread();
 
+  platform::Clock& clock_;
   std::atomic<CPOSPrinter*> sink_{nullptr};
   int32_t handle_ = 0;
   // Recursive: the status thread holds it while the sink answers a power change
@@ -97,13 +103,15 @@ class PortChannel {
   std::atomic<uint32_t> power_losses_{0};
   platform::Event stop_event_{true, false};
   std::thread status_thread_;
-  uint32_t poll_ms_ = 80;
 };
 
 // Returns the port handle, or 0 when the port is already registered for `owner`,
-// the module cannot be bound or it refuses the port.
+// the module cannot be bound or it refuses the port. A new port's channel runs
+// on `clock`. The managing module is loaded and called with no lock held; a
+// registration or release of the same port meanwhile waits for it.
 int32_t RegisterPort(const std::string& device_name, const std::string& port_name, uint8_t owner,
-                     platform::Registry& registry);
+                     platform::Registry& registry,
+                     platform::Clock& clock = platform::DefaultClock());
 // 1 when `owner` held the registration with that handle and has let it go; 0
 // for an unknown handle or an owner that does not hold it.
 int32_t UnregisterPort(uint8_t owner, int32_t handle);

@@ -5,6 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
 #include "platform/registry.h"
 #include "so/core/testdata/test_support.h"
 
@@ -64,6 +69,40 @@ TEST_F(PortTableTest, ARefusedPortLeavesNothingBehind) {
   const int32_t handle = RegisterPort("POS1", "COM98", kOwnerServiceObject, *registry_);
   ASSERT_NE(handle, 0);
   EXPECT_EQ(UnregisterPort(kOwnerServiceObject, handle), 1);
+}
+
+// Registrations of one port from several threads at once: the managing module
+// is loaded and called outside the table's lock, and they still end in one
+// channel that both owners share; the same owner twice is refused once.
+TEST_F(PortTableTest, ConcurrentRegistrationsEndInOneSharedChannel) {
+  constexpr int kRounds = 20;
+  for (int round = 0; round < kRounds; ++round) {
+    SCOPED_TRACE(round);
+    const std::string port = "COM" + std::to_string(60 + round);
+    const uint8_t owners[] = {kOwnerServiceObject, kOtherOwner, kOwnerServiceObject};
+    int32_t handles[3] = {};
+    std::atomic<bool> go{false};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 3; ++i) {
+      threads.emplace_back([&, i] {
+        while (!go) std::this_thread::yield();
+        handles[i] = RegisterPort("POS1", port, owners[i], *registry_);
+      });
+    }
+    go = true;
+    for (std::thread& t : threads) t.join();
+    const int32_t handle = handles[1];
+    ASSERT_NE(handle, 0);
+    EXPECT_EQ((handles[0] != 0) + (handles[2] != 0), 1);
+    EXPECT_EQ(handles[0] + handles[2], handle);
+    PortChannel* channel = FindChannel(handle);
+    ASSERT_NE(channel, nullptr);
+    EXPECT_EQ(UnregisterPort(kOwnerServiceObject, handle), 1);
+    EXPECT_EQ(FindChannel(handle), channel);  // one entry: the other owner still holds it
+    EXPECT_EQ(UnregisterPort(kOtherOwner, handle), 1);
+    EXPECT_EQ(FindChannel(handle), nullptr);
+  }
+  EXPECT_EQ(fake_.Count("CreatePort"), 2 * kRounds);  // one per owner; the refusal calls nothing
 }
 
 }  // namespace

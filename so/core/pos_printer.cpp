@@ -12,9 +12,16 @@ namespace qz381::so {
 
 using namespace qz381::opos;
 
-CPOSPrinter::CPOSPrinter(platform::Registry& registry)
+namespace {
+// What the printer is given to settle after it was claimed, enabled or disabled.
+constexpr uint32_t kSettleMs = 500;
+}  // namespace
+
+CPOSPrinter::CPOSPrinter(platform::Registry& registry, platform::Clock& clock)
     : registry_(registry),
-      queue_(std::make_unique<output::OutputQueue>(static_cast<output::OutputDevice&>(*this))) {
+      clock_(clock),
+      queue_(
+          std::make_unique<output::OutputQueue>(static_cast<output::OutputDevice&>(*this), clock)) {
   ServerLock();
   out_.trace = [](std::string_view line) {
     platform::Trace("%.*s", static_cast<int>(line.size()), line.data());
@@ -101,8 +108,8 @@ int32_t CPOSPrinter::OpenService(const std::string& /*device_class*/,
     return Fail(OPOS_E_ILLEGAL);
   }
 
-  port_handle_ =
-      RegisterPort(device_name_, ports::PortNameOf(option_).data(), kOwnerServiceObject, registry_);
+  port_handle_ = RegisterPort(device_name_, ports::PortNameOf(option_).data(), kOwnerServiceObject,
+                              registry_, clock_);
   if (port_handle_ == 0) {
     ReleaseOpenResources();
     return Fail(OPOS_E_FAILURE);
@@ -183,7 +190,7 @@ void CPOSPrinter::ResetForOpen() {
   last_cover_ = last_paper_ = last_power_ = -1;
   last_cartridge_ = 0;
   // Its thread ended with Close; the output ID and FlagWhenIdle start afresh.
-  queue_ = std::make_unique<output::OutputQueue>(static_cast<output::OutputDevice&>(*this));
+  queue_ = std::make_unique<output::OutputQueue>(static_cast<output::OutputDevice&>(*this), clock_);
 }
 
 void CPOSPrinter::ReleaseOpenResources() {
@@ -275,7 +282,7 @@ int32_t CPOSPrinter::ClaimDevice(int32_t timeout) {
   delivery_.Resume();
   result_code_ = OPOS_SUCCESS;
   if (!PreparePrinter(timeout)) {
-    channel->CloseChannel(kOwnerServiceObject, settle_ms_);
+    channel->CloseChannel(kOwnerServiceObject);
     channel->SetStatusSink(nullptr);
     claimed_ = 0;
     return Fail(OPOS_E_FAILURE);
@@ -284,7 +291,7 @@ int32_t CPOSPrinter::ClaimDevice(int32_t timeout) {
   last_paper_ = -1;
   last_power_ = -1;
   last_cartridge_ = -1;
-  platform::SleepMs(settle_ms_);
+  clock_.Sleep(kSettleMs);
   return result_code_;
 }
 
@@ -304,7 +311,7 @@ int32_t CPOSPrinter::ReleaseDevice() {
   queue_->Start();
   if (PortChannel* channel = FindChannel(port_handle_)) {
     channel->SetStatusSink(nullptr);
-    channel->CloseChannel(kOwnerServiceObject, settle_ms_);
+    channel->CloseChannel(kOwnerServiceObject);
   }
   delivery_.Release();
   return Fail(OPOS_SUCCESS);
@@ -328,7 +335,7 @@ void CPOSPrinter::SetDeviceEnabled(int32_t value) {
       channel->UnlockChannel();
     }
     SetFreezeEvents(0);
-    platform::SleepMs(settle_ms_);
+    clock_.Sleep(kSettleMs);
     if (written < static_cast<int32_t>(asb_on.size())) {
       platform::Trace("DeviceEnabled: automatic status request not written (%d of %d)", written,
                       static_cast<int>(asb_on.size()));

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "common/opos.h"
+#include "platform/clock.h"
 #include "platform/com.h"
 #include "platform/msgwindow.h"
 #include "platform/registry.h"
@@ -68,7 +69,10 @@ class CPOSPrinter final : public IDispatch,
                           private EventDelivery::Target {
  public:
   // The registry the device entry and the module location come from.
-  explicit CPOSPrinter(platform::Registry& registry = platform::DefaultRegistry());
+  // Its pauses (the printer settling after a claim), the output thread and the
+  // port's status thread run on `clock`.
+  explicit CPOSPrinter(platform::Registry& registry = platform::DefaultRegistry(),
+                       platform::Clock& clock = platform::DefaultClock());
   CPOSPrinter(const CPOSPrinter&) = delete;
   CPOSPrinter& operator=(const CPOSPrinter&) = delete;
 
@@ -136,11 +140,8 @@ class CPOSPrinter final : public IDispatch,
 
   // Event delivery: any thread.
   void PostEvent(std::unique_ptr<EventRecord> record);
-  // Test seam: the delays the printer needs after claiming, enabling and turning
-  // automatic status off (500 ms each by default).
-  void SetSettleDelayForTest(uint32_t ms) { settle_ms_ = ms; }
 
-  // Test seams of the output queue (confirmation limit, pause before a retry).
+  // The output queue, for tests.
   output::OutputQueue& output_queue() { return *queue_; }
   EventDelivery& event_delivery() { return delivery_; }
   // Test seam: the cover status last reported, which decides whether a queued
@@ -219,6 +220,7 @@ class CPOSPrinter final : public IDispatch,
 
   std::atomic<ULONG> refs_{1};
   platform::Registry& registry_;
+  platform::Clock& clock_;
 
   // Configuration.
   int32_t twips_per_dot_ = 8, dpi_high_ = 180, dpi_width_ = 180;
@@ -275,7 +277,6 @@ class CPOSPrinter final : public IDispatch,
   std::mutex settings_mutex_;
   uint8_t last_prologue_settings_ = 0;  // pending settings the last prologue consumed
   std::unique_ptr<output::OutputQueue> queue_;
-  uint32_t settle_ms_ = 500;
 };
 
 }  // namespace qz381::so

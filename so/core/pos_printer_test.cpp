@@ -211,8 +211,7 @@ TEST_F(SoTest, OpenServiceAnswersByConfiguration) {
     std::string profile = dir_.File("case.inf");
     WriteDeviceEntry(*reg, kDevice, "COM1", profile);
     WriteProfile(profile, [&](IniFile& ini) { c.edit(*reg, ini); });
-    auto* p = new so::CPOSPrinter(*reg);
-    p->SetSettleDelayForTest(0);
+    auto* p = new so::CPOSPrinter(*reg, clock_);
     EXPECT_EQ(p->OpenService("POSPrinter", kDevice, &co_), c.want);
     EXPECT_EQ(p->GetPropertyNumber(PIDX_ResultCode), c.want);
     EXPECT_EQ(p->GetPropertyNumber(PIDX_State), c.want == 0 ? 2 : 1);

@@ -19,13 +19,10 @@ using Block = std::array<uint8_t, 4>;
 
 class StatusTest : public SoTest {
  protected:
-  // Claimed and enabled, with the status thread polling often; `before_enable`
-  // runs while the device is claimed but still disabled.
+  // Claimed and enabled; `before_enable` runs while the device is claimed but
+  // still disabled.
   so::CPOSPrinter* Monitored(const std::function<void(so::CPOSPrinter*)>& before_enable = {}) {
     so::CPOSPrinter* p = Opened();
-    so::PortChannel* channel = so::FindChannel(p->port_handle());
-    EXPECT_NE(channel, nullptr);
-    if (channel) channel->SetPollIntervalForTest(5);
     EXPECT_EQ(p->ClaimDevice(1000), 0);
     // The first poll comes before enabling, so its power state is never news.
     const int32_t polls = fake_.Count("IsPowerState");

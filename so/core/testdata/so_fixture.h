@@ -12,6 +12,7 @@
 
 #include "common/opos.h"
 #include "common/properties.h"
+#include "platform/clock_fake.h"
 #include "platform/com.h"
 #include "so/core/pos_printer.h"
 #include "so/core/testdata/test_support.h"
@@ -127,10 +128,9 @@ class SoTest : public ::testing::Test {
     platform::PumpMessages();  // nothing may be left for a later test's windows
   }
 
-  // A printer owned by the fixture, with the fixed waits turned off.
+  // A printer owned by the fixture, on the fixture's clock.
   so::CPOSPrinter* NewPrinter() {
-    auto* p = new so::CPOSPrinter(*reg_);
-    p->SetSettleDelayForTest(0);
+    auto* p = new so::CPOSPrinter(*reg_, clock_);
     printers_.push_back(p);
     return p;
   }
@@ -160,6 +160,9 @@ class SoTest : public ::testing::Test {
                    value);
   }
 
+  // Real time for the threads, but the fixed pauses (the settling after a
+  // claim) cost nothing. Declared first: it outlives every printer.
+  platform::FakeClock clock_{platform::FakeClock::Flow::kRealTimeInstantSleeps};
   ScratchDir dir_;
   std::string profile_;
   std::unique_ptr<platform::Registry> reg_ = platform::NewMemoryRegistry();
