@@ -107,6 +107,8 @@ int32_t CPOSPrinter::OpenService(const std::string& /*device_class*/,
     }
     return Fail(OPOS_E_ILLEGAL);
   }
+  status_.Reset({.cover = caps_.CapCoverSensor != 0,
+                 .paper = caps_.CapRecEmptySensor != 0 || caps_.CapRecNearEndSensor != 0});
 
   port_handle_ = RegisterPort(device_name_, ports::PortNameOf(option_).data(), kOwnerServiceObject,
                               registry_, clock_);
@@ -177,18 +179,11 @@ void CPOSPrinter::ResetForOpen() {
   service_object_version_ = 1009003;
   check_health_text_.clear();
   binary_conversion_ = cap_power_reporting_ = 0;
-  freeze_events_ = power_notify_ = co_freeze_ = 0;
-  power_state_ = OPOS_PS_UNKNOWN;
+  freeze_events_ = co_freeze_ = 0;
   async_mode_ = 0;
   rec_letter_quality_ = 0;
   rotate_special_ = PTR_RP_NORMAL;
-  cartridge_notify_ = 0;
-  rec_current_cartridge_ = 1;
-  rec_cartridge_state_ = primary_cartridge_ = second_cartridge_ = PTR_CART_UNKNOWN;
-  cartridge_extended_ = 0;
-  cover_open_ = rec_empty_ = rec_near_end_ = failure_code_ = 0;
-  last_cover_ = last_paper_ = last_power_ = -1;
-  last_cartridge_ = 0;
+  status_.Reset(StatusMonitor::Sensors{});
   // Its thread ended with Close; the output ID and FlagWhenIdle start afresh.
   queue_ = std::make_unique<output::OutputQueue>(static_cast<output::OutputDevice&>(*this), clock_);
 }
@@ -287,10 +282,7 @@ int32_t CPOSPrinter::ClaimDevice(int32_t timeout) {
     claimed_ = 0;
     return Fail(OPOS_E_FAILURE);
   }
-  last_cover_ = -1;
-  last_paper_ = -1;
-  last_power_ = -1;
-  last_cartridge_ = -1;
+  status_.ForgetReported();
   clock_.Sleep(kSettleMs);
   return result_code_;
 }
@@ -326,6 +318,7 @@ void CPOSPrinter::SetDeviceEnabled(int32_t value) {
   if (wanted) {
     if (channel) channel->ClearChannel();
     device_enabled_ = 1;
+    status_.Enable();
     int32_t written = 0;
     const printer_commands::Command asb_on = printer_commands::kAutoStatusOn;
     if (channel) {
@@ -340,19 +333,14 @@ void CPOSPrinter::SetDeviceEnabled(int32_t value) {
       platform::Trace("DeviceEnabled: automatic status request not written (%d of %d)", written,
                       static_cast<int>(asb_on.size()));
       device_enabled_ = 0;
+      status_.Disable();
       SetFreezeEvents(1);
       result_code_ = OPOS_E_FAILURE;
     }
   } else {
     SetFreezeEvents(1);
     device_enabled_ = 0;
-    power_state_ = OPOS_PS_UNKNOWN;
-    rec_cartridge_state_ = PTR_CART_UNKNOWN;
-    primary_cartridge_ = PTR_CART_UNKNOWN;
-    second_cartridge_ = PTR_CART_UNKNOWN;
-    last_cover_ = -1;
-    last_paper_ = -1;
-    last_power_ = -1;
+    status_.Disable();
   }
 }
 

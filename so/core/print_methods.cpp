@@ -213,9 +213,7 @@ std::string CPOSPrinter::PageModeHeader() {
 }
 
 output::ResultPair CPOSPrinter::StatusCheck() {
-  output::ResultPair r;
-  StatusOutputCheck(&r.result, &r.extended);
-  return r;
+  return status_.OutputCheck();
 }
 
 void CPOSPrinter::ResetRotation() {
