@@ -110,9 +110,9 @@ int32_t CPOSPrinter::OpenService(const std::string& /*device_class*/,
   status_.Reset({.cover = caps_.CapCoverSensor != 0,
                  .paper = caps_.CapRecEmptySensor != 0 || caps_.CapRecNearEndSensor != 0});
 
-  port_handle_ = RegisterPort(device_name_, ports::PortNameOf(option_).data(), kOwnerServiceObject,
-                              registry_, clock_);
-  if (port_handle_ == 0) {
+  channel_ = RegisterPort(device_name_, ports::PortNameOf(option_).data(), kOwnerServiceObject,
+                          registry_, clock_);
+  if (!channel_) {
     ReleaseOpenResources();
     return Fail(OPOS_E_FAILURE);
   }
@@ -189,9 +189,9 @@ void CPOSPrinter::ResetForOpen() {
 }
 
 void CPOSPrinter::ReleaseOpenResources() {
-  if (port_handle_ != 0) {
-    UnregisterPort(kOwnerServiceObject, port_handle_);
-    port_handle_ = 0;
+  if (channel_) {
+    UnregisterPort(kOwnerServiceObject, channel_->handle());
+    channel_.reset();
   }
   if (co_) {
     co_->Release();
@@ -223,8 +223,8 @@ int32_t CPOSPrinter::Close() {
     queue_->Stop();
     uint32_t took = platform::TickCount() - start;
     if (took > 2000) platform::Trace("Close: threads took %u ms to end", took);
-    if (port_handle_ != 0) UnregisterPort(kOwnerServiceObject, port_handle_);
-    port_handle_ = 0;
+    if (channel_) UnregisterPort(kOwnerServiceObject, channel_->handle());
+    channel_.reset();
     // The next OpenService takes a reference of its own.
     if (co_) {
       co_->Release();
@@ -236,7 +236,7 @@ int32_t CPOSPrinter::Close() {
 }
 
 bool CPOSPrinter::PreparePrinter(int32_t lock_timeout) {
-  PortChannel* channel = FindChannel(port_handle_);
+  PortChannel* channel = channel_.get();
   if (!channel) return false;
   int32_t wait = lock_timeout == 0 ? 99999 : lock_timeout;
   if (!channel->LockChannel(wait < 0 ? -1 : wait)) {
@@ -256,17 +256,17 @@ bool CPOSPrinter::PreparePrinter(int32_t lock_timeout) {
     std::lock_guard<std::mutex> settings(settings_mutex_);
     out_.PendingSettings = output::kPendingAll;
   }
-  if (!ok) platform::Trace("PreparePrinter: short write on port %d", port_handle_);
+  if (!ok) platform::Trace("PreparePrinter: short write on port %d", channel->handle());
   return ok;
 }
 
 int32_t CPOSPrinter::ClaimDevice(int32_t timeout) {
   result_code_extended_ = 0;
   if (claimed_) return Fail(OPOS_SUCCESS);
-  PortChannel* channel = FindChannel(port_handle_);
+  PortChannel* channel = channel_.get();
   if (!channel) {
     platform::Trace("ClaimDevice: no port registered");
-    return Fail(port_handle_ == 0 ? OPOS_E_CLOSED : OPOS_E_ILLEGAL);
+    return Fail(OPOS_E_CLOSED);
   }
   channel->SetStatusSink(this);
   if (!channel->OpenChannel(option_, kOwnerServiceObject)) {
@@ -301,7 +301,7 @@ int32_t CPOSPrinter::ReleaseDevice() {
   queue_->Stop();
   queue_->ClearOutput();
   queue_->Start();
-  if (PortChannel* channel = FindChannel(port_handle_)) {
+  if (PortChannel* channel = channel_.get()) {
     channel->SetStatusSink(nullptr);
     channel->CloseChannel(kOwnerServiceObject);
   }
@@ -314,7 +314,7 @@ void CPOSPrinter::SetDeviceEnabled(int32_t value) {
   if (!CheckState(kNeedClaimed)) return;
   int32_t wanted = value != 0 ? 1 : 0;
   if (wanted == device_enabled_) return;
-  PortChannel* channel = FindChannel(port_handle_);
+  PortChannel* channel = channel_.get();
   if (wanted) {
     if (channel) channel->ClearChannel();
     device_enabled_ = 1;

@@ -18,14 +18,13 @@
 #include "ports/common/port_contract.h"
 #include "so/core/event_delivery.h"
 #include "so/core/event_record.h"
+#include "so/core/port_channel.h"
 #include "so/core/status_monitor.h"
 #include "so/output/bitmap.h"
 #include "so/output/device_settings.h"
 #include "so/output/output_queue.h"
 
 namespace qz381::so {
-
-class PortChannel;
 
 // The numeric and string properties the configuration fills, by their OPOS names.
 struct Capabilities {
@@ -150,7 +149,9 @@ class CPOSPrinter final : public IDispatch,
   const output::DeviceSettings& output_settings() const { return out_; }
   const LineMetrics& metrics() const { return metrics_; }
   const Capabilities& caps() const { return caps_; }
-  int32_t port_handle() const { return port_handle_; }
+  // The port module's handle of the registered port (0 when not open): what
+  // test equipment playing the module knows the port by.
+  int32_t port_handle() const { return channel_ ? channel_->handle() : 0; }
 
  public:
   // What the bitmap methods read of the device, as one snapshot.
@@ -255,8 +256,9 @@ class CPOSPrinter final : public IDispatch,
   int32_t rotate_special_ = opos::PTR_RP_NORMAL;  // barcodes print upright until told otherwise
   int32_t co_freeze_ = 0;
 
-  // Port.
-  int32_t port_handle_ = 0;
+  // The registered port, from OpenService to Close; the output and status
+  // threads that use it are ended before it is let go.
+  std::shared_ptr<PortChannel> channel_;
 
   // Control object.
   IDispatch* co_ = nullptr;

@@ -2,6 +2,7 @@
 // goes to the StatusMonitor, and what the monitor decides comes back here.
 #include "common/opos.h"
 #include "common/printer_commands.h"
+#include "platform/trace.h"
 #include "so/core/port_channel.h"
 #include "so/core/pos_printer.h"
 
@@ -24,11 +25,15 @@ void CPOSPrinter::PostStatus(int32_t code) {
 }
 
 void CPOSPrinter::PrinterCameOnline() {
-  if (PortChannel* channel = FindChannel(port_handle_)) {
-    channel->LockChannel(-1);
+  // Never written without the port lock: a caller that holds it already is a
+  // fault (the status thread calls with the lock given back).
+  PortChannel* channel = channel_.get();
+  if (channel && channel->LockChannel(-1)) {
     channel->WriteCommand(printer_commands::kNul);
     channel->WriteCommand(printer_commands::kAutoStatusAll);
     channel->UnlockChannel();
+  } else if (channel) {
+    platform::Trace("PrinterCameOnline: port lock refused; status request not sent");
   }
   std::lock_guard<std::mutex> settings(settings_mutex_);
   out_.PendingSettings = output::kPendingAll;
