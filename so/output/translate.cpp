@@ -163,8 +163,9 @@ class PrintDataTranslator::Impl {
         Flush();
         out_->append(base + i, stop - i);
         i = stop;
-        continue;
+        if (i == n) break;
       }
+      // data[i] is an ESC.
       if (i + 1 == n && !final) return i;  // a lone ESC: is a bar next?
       if (i + 1 < n && data[i + 1] == '|') {
         const size_t next = Sequence(i + 2);
