@@ -106,7 +106,7 @@ class PrintDataTranslator::Impl {
   }
 
   void Feed(std::string_view data, std::string& out) {
-    if (ended_) return;
+    if (ended_ || data.empty()) return;
     out_ = &out;
     if (const void* nul = std::memchr(data.data(), 0, data.size())) {
       data = data.substr(0, static_cast<size_t>(static_cast<const char*>(nul) - data.data()));
