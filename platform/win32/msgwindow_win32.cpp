@@ -10,6 +10,7 @@
 // thread that is ending, which deadlocks under the loader lock.
 #include <windows.h>
 
+#include <climits>
 #include <utility>
 
 #include "platform/msgwindow.h"
@@ -47,6 +48,8 @@ constexpr UINT kPumpMark = WM_APP + 0x381;
 constexpr UINT kWake = WM_APP + 0x382;
 constexpr char kClassName[] = "QZ381MessageWindow";
 const char g_module_tag = 0;
+// What the system lets wait in one thread's queue.
+constexpr int kQueueLimit = 10000;
 
 LRESULT CALLBACK WindowProcedure(HWND window, UINT msg, WPARAM wparam, LPARAM lparam);
 
@@ -122,15 +125,17 @@ void EnsureQueue() {
 int Pump(bool keep_wakes) {
   EnsureQueue();
   bool done = false;
-  if (!::PostThreadMessageA(::GetCurrentThreadId(), kPumpMark, reinterpret_cast<WPARAM>(&done),
-                            reinterpret_cast<LPARAM>(&g_module_tag))) {
-    return 0;  // the queue is full: nothing could be bounded, so nothing runs
-  }
+  // Without a mark (the queue is full) at most a full queue's worth runs, so
+  // a pump still ends while other threads keep posting.
+  const bool marked =
+      ::PostThreadMessageA(::GetCurrentThreadId(), kPumpMark, reinterpret_cast<WPARAM>(&done),
+                           reinterpret_cast<LPARAM>(&g_module_tag));
+  int budget = marked ? INT_MAX : kQueueLimit;
   int ran = 0;
   bool woken = false, quit = false;
   WPARAM quit_code = 0;
   MSG m;
-  while (!done && ::PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) {
+  while (!done && budget-- > 0 && ::PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) {
     if (m.hwnd == nullptr && m.message == kPumpMark) {
       if (m.lParam == reinterpret_cast<LPARAM>(&g_module_tag))
         *reinterpret_cast<bool*>(m.wParam) = true;

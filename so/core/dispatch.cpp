@@ -6,7 +6,9 @@
 #include "common/dispatch_methods.h"
 #include "platform/com.h"
 #include "platform/trace.h"
+#include "platform/type_library.h"
 #include "so/core/pos_printer.h"
+#include "so/core/server.h"
 
 namespace qz381::so {
 
@@ -95,15 +97,19 @@ void SetLong(VARIANT* result, int32_t value) {
 
 }  // namespace
 
+// Type information comes from the type library embedded in this module (on
+// Windows; elsewhere there is none and the count is 0).
 HRESULT CPOSPrinter::GetTypeInfoCount(UINT* count) {
   if (!count) return E_POINTER;
-  *count = 0;  // the type library is installed separately and not loaded here
+  *count = platform::HasClassTypeInfo(&opos::kDispatchMethods, CLSID_POSPrinterSO) ? 1 : 0;
   return S_OK;
 }
 
-HRESULT CPOSPrinter::GetTypeInfo(UINT, LCID, ITypeInfo** info) {
-  if (info) *info = nullptr;
-  return E_NOTIMPL;
+HRESULT CPOSPrinter::GetTypeInfo(UINT index, LCID, ITypeInfo** info) {
+  if (!info) return E_POINTER;
+  *info = nullptr;
+  if (index != 0) return DISP_E_BADINDEX;
+  return platform::LoadClassTypeInfo(&opos::kDispatchMethods, CLSID_POSPrinterSO, info);
 }
 
 HRESULT CPOSPrinter::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) {

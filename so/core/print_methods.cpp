@@ -213,7 +213,9 @@ std::string CPOSPrinter::PageModeHeader() {
 }
 
 output::ResultPair CPOSPrinter::StatusCheck() {
-  return status_.OutputCheck();
+  output::ResultPair r;
+  StatusOutputCheck(&r.result, &r.extended);
+  return r;
 }
 
 void CPOSPrinter::ResetRotation() {
@@ -223,30 +225,30 @@ void CPOSPrinter::ResetRotation() {
 }
 
 bool CPOSPrinter::LockPort(int32_t timeout_ms) {
-  PortChannel* channel = channel_.get();
+  PortChannel* channel = FindChannel(port_handle_);
   return channel && channel->LockChannel(timeout_ms);
 }
 
 void CPOSPrinter::UnlockPort() {
-  if (PortChannel* channel = channel_.get()) channel->UnlockChannel();
+  if (PortChannel* channel = FindChannel(port_handle_)) channel->UnlockChannel();
 }
 
 int32_t CPOSPrinter::WritePortBytes(const uint8_t* bytes, int32_t count) {
-  PortChannel* channel = channel_.get();
+  PortChannel* channel = FindChannel(port_handle_);
   return channel ? channel->WriteChannel(bytes, count) : 0;
 }
 
 int32_t CPOSPrinter::ReadPortBytes(uint8_t* buffer, int32_t count, uint32_t timeout_ms) {
-  PortChannel* channel = channel_.get();
+  PortChannel* channel = FindChannel(port_handle_);
   return channel ? channel->ReadChannel(buffer, count, timeout_ms) : 0;
 }
 
 void CPOSPrinter::ClearPort() {
-  if (PortChannel* channel = channel_.get()) channel->ClearChannel();
+  if (PortChannel* channel = FindChannel(port_handle_)) channel->ClearChannel();
 }
 
 uint32_t CPOSPrinter::PortLosses() {
-  PortChannel* channel = channel_.get();
+  PortChannel* channel = FindChannel(port_handle_);
   return channel ? channel->power_losses() : 0;
 }
 

@@ -8,6 +8,7 @@
 #include "platform/dynlib.h"
 #include "platform/registry.h"
 #include "platform/trace.h"
+#include "platform/type_library.h"
 #include "so/core/pos_printer.h"
 
 namespace qz381::so {
@@ -122,12 +123,26 @@ QZ381_EXPORT HRESULT STDAPICALLTYPE DllRegisterServer() {
     whole = false;
     platform::Trace("DllRegisterServer: %s", st.ToString().c_str());
   }
+  // The type library goes where the system's COM looks for it; a registry
+  // file (QZ381_REGISTRY) has no place for it, and POSIX no type libraries.
+  if (whole && platform::IsSystemRegistry(reg)) {
+    const platform::Status st = platform::RegisterTypeLibraryOf(path);
+    if (!st.ok()) {
+      whole = false;
+      platform::Trace("DllRegisterServer: %s", st.ToString().c_str());
+    }
+  }
   if (!whole) DllUnregisterServer();
   return S_OK;
 }
 
 QZ381_EXPORT HRESULT STDAPICALLTYPE DllUnregisterServer() {
   platform::Registry& reg = platform::DefaultRegistry();
+  if (platform::IsSystemRegistry(reg)) {
+    const platform::Status st = platform::UnregisterTypeLibraryOf(
+        platform::ModulePathOf(reinterpret_cast<const void*>(&DllUnregisterServer)));
+    if (!st.ok()) platform::Trace("DllUnregisterServer: %s", st.ToString().c_str());
+  }
   for (const char* key : {so::kProgId, so::kClsidKey}) {
     const platform::Status st = reg.DeleteKey(Hive::kClassesRoot, key);
     if (!st.ok() && st.outcome() != platform::Outcome::kNotFound) {

@@ -11,6 +11,8 @@ dll="$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"
 run=("$(dirname "${BASH_SOURCE[0]}")/../../scripts/wine-run.sh" --as "$dll")
 progid='VORNAQZ381.POSPrinter.ServiceObject.1.9'
 clsid='{73CB53A0-3B85-4DF8-A28D-731B63BE43B7}'
+libid='{A932B653-A471-4B74-B47B-7CF8AE8C85AE}'
+iid='{110E5C55-ADF3-4355-B72C-61FE515073D4}'
 failures=0
 
 fail() {
@@ -46,12 +48,19 @@ expect "HKCR\\CLSID\\$clsid" "" "$progid"
 expect "HKCR\\CLSID\\$clsid\\ProgID" "" "$progid"
 expect "HKCR\\CLSID\\$clsid\\InprocServer32" "" "$windows_path"
 expect "HKCR\\CLSID\\$clsid\\InprocServer32" "ThreadingModel" "Apartment"
+# The type library, registered from the server's own file, and its interface.
+tlb_key="HKCR\\TypeLib\\$libid\\1.9\\0\\win64"
+[[ "$(query "$tlb_key" "")" ]] || tlb_key="HKCR\\TypeLib\\$libid\\1.9\\0\\win32"
+expect "$tlb_key" "" "$windows_path"
+expect "HKCR\\Interface\\$iid\\TypeLib" "" "$libid"
 
 for attempt in 1 2; do
   "${run[@]}" regsvr32 /s /u "$dll" || fail "regsvr32 /u (attempt $attempt) answered $?"
 done
 expect_gone "HKCR\\$progid"
 expect_gone "HKCR\\CLSID\\$clsid"
+expect_gone "HKCR\\TypeLib\\$libid"
+expect_gone "HKCR\\Interface\\$iid"
 
 if ((failures > 0)); then
   echo "$failures check(s) failed"
