@@ -132,8 +132,12 @@ stage_mingw() {
 # those, the same sources are built as 64-bit Windows programs for the run.
 # The end-to-end test compares qz381.exe with the Linux build of the release
 # folder (built by the release stage; built here when that stage did not run).
-windows_tests=(platform_test wine_regsvr32 wine_script_e2e)
-windows_files=(platform_test platform_test_module QZ381PrinterSO Vexlink com qz381-install qz381)
+# The portable code's unit tests that run on Windows as they are go with them.
+windows_unit_tests=(platform_test common_test portcommon_test output_translate_test
+                    output_queue_test so_server_test)
+windows_tests=("${windows_unit_tests[@]}" wine_regsvr32 wine_type_library_test wine_script_e2e)
+windows_files=("${windows_unit_tests[@]}" platform_test_module fake_vexlink QZ381PrinterSO Vexlink
+               com qz381-install qz381 wine_type_library_test)
 windows_linux_side=(qz381-sim qz381 qz381-install QZ381PrinterSO Vexlink com)
 stage_windows() {
   local dir="$b-win" arch=i686
