@@ -3,12 +3,14 @@
 #include <benchmark/benchmark.h>
 
 #include <string>
+#include <string_view>
 
 #include "so/output/translate.h"
 
 namespace {
 
 using qz381::output::DeviceSettings;
+using qz381::output::PrintDataTranslator;
 using qz381::output::SharedOutputState;
 using qz381::output::TranslatePrintData;
 
@@ -37,18 +39,45 @@ std::string StyledReceipt(size_t size) {
   return styled;
 }
 
-void Run(benchmark::State& state, const std::string& data) {
-  SharedOutputState shared;
+DeviceSettings Device(SharedOutputState* shared) {
   DeviceSettings device;
-  device.shared = &shared;
+  device.shared = shared;
   device.Type = 2;
   device.RecLineChars = 42;
   device.LinecharsNormal = 42;
   device.line_spacing_dots = 30;
+  return device;
+}
+
+void Run(benchmark::State& state, const std::string& data) {
+  SharedOutputState shared;
+  DeviceSettings device = Device(&shared);
   std::string out;
   for (auto _ : state) {
     benchmark::DoNotOptimize(TranslatePrintData(device, data, out));
     benchmark::DoNotOptimize(out.data());
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                          static_cast<int64_t>(data.size()));
+}
+
+// As `qz381 translate` streams a file: the data in pieces of state.range(0)
+// bytes, each piece's bytes taken out of one reused buffer.
+void RunInPieces(benchmark::State& state, const std::string& data) {
+  SharedOutputState shared;
+  DeviceSettings device = Device(&shared);
+  const auto piece = static_cast<size_t>(state.range(0));
+  std::string out;
+  for (auto _ : state) {
+    PrintDataTranslator translator(device);
+    translator.Begin(out);
+    for (size_t from = 0; from < data.size(); from += piece) {
+      translator.Feed(std::string_view(data).substr(from, piece), out);
+      benchmark::DoNotOptimize(out.data());
+      out.clear();
+    }
+    benchmark::DoNotOptimize(translator.End(out));
+    out.clear();
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
                           static_cast<int64_t>(data.size()));
@@ -61,8 +90,13 @@ void BM_TranslateStyledReceipt(benchmark::State& state) {
   Run(state, StyledReceipt(kBlockSize));
 }
 
+void BM_TranslateStyledReceiptInPieces(benchmark::State& state) {
+  RunInPieces(state, StyledReceipt(kBlockSize));
+}
+
 BENCHMARK(BM_TranslatePlainText);
 BENCHMARK(BM_TranslateStyledReceipt);
+BENCHMARK(BM_TranslateStyledReceiptInPieces)->Arg(7)->Arg(4096);
 
 }  // namespace
 

@@ -41,6 +41,14 @@ struct HealthStatus {
   int32_t receipt_near_end = 0;
 };
 
+// How the dialog names a power state: "Online" for 2001, "Offline" for 2002 to
+// 2004, "Unknown" otherwise.
+inline const char* PowerStateWord(int32_t power_state) {
+  return power_state == 2001                          ? "Online"
+         : power_state >= 2002 && power_state <= 2004 ? "Offline"
+                                                      : "Unknown";
+}
+
 // The service object's side: the device object handed to the dialog. It is
 // reference counted, since the host may keep it past the dialog; after
 // Close() its methods answer E_UNEXPECTED and reach nothing, and Close waits

@@ -1,9 +1,13 @@
 // Arbitrary bytes as print data: the first bytes choose the device settings and
-// the BinaryConversion mode, the rest is the application's string.
+// the BinaryConversion mode, the rest is the application's string. The same
+// string translated in pieces (cut where its own bytes say) must give the same
+// bytes and result as one call.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 
 #include "so/output/binary_conversion.h"
 #include "so/output/translate.h"
@@ -43,11 +47,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string text(reinterpret_cast<const char*>(data + 4), size - 4);
   ApplyBinaryConversion(text, (a >> 6) & 0x03);
 
+  // The second translation starts from the same settings and shared state.
+  SharedOutputState shared_again;
+  DeviceSettings again = device;
+  again.shared = &shared_again;
+  shared_again.SetUnits(shared.Units());
+
   std::string out;
   const int32_t result = TranslatePrintData(device, text, out);
   if (result != kOposSuccess && result != kOposEIllegal && result != kOposEFailure) std::abort();
   // Every input byte yields a bounded amount of output; the worst case is a cut
   // preceded by its line feeds (255 + 3 bytes for the 4 bytes of ESC|fP).
   if (out.size() > 128 + 65 * text.size()) std::abort();
+
+  std::string pieces;
+  PrintDataTranslator translator(again);
+  translator.Begin(pieces);
+  for (size_t from = 0; from < text.size();) {
+    const size_t length =
+        std::min<size_t>(text.size() - from, 1 + (text[from] & 0x07) * (1 + (c & 0x03)));
+    translator.Feed(std::string_view(text).substr(from, length), pieces);
+    from += length;
+  }
+  if (translator.End(pieces) != result || pieces != out) std::abort();
   return 0;
 }

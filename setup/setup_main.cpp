@@ -7,6 +7,7 @@
 #include "platform/console.h"
 #include "platform/registry.h"
 #include "setup/setup_cli.h"
+#include "setup/terminal_health_dialog.h"
 #include "setup/usb_devices.h"
 
 int main(int argc, char** argv) {
@@ -27,12 +28,18 @@ int main(int argc, char** argv) {
     return 0;
   }
   qz381::platform::Registry& reg = qz381::platform::DefaultRegistry();
-  qz381::setup::CliContext context{reg,
-                                   std::cout,
-                                   std::cerr,
-                                   std::cin,
-                                   qz381::platform::StdinIsTerminal(),
-                                   [] { return qz381::setup::AttachedUsbPrinters(); },
-                                   [&reg] { return qz381::setup::NewControlObject(reg); }};
+  const bool at_terminal = qz381::platform::StdinIsTerminal();
+  // At a keyboard the interactive check asks on the terminal; in a script
+  // there is nobody to ask, and it runs as if the dialog was closed unprinted.
+  qz381::setup::TerminalHealthDialog terminal_dialog(std::cin, std::cout);
+  qz381::co::HealthDialogProvider* dialogs = at_terminal ? &terminal_dialog : nullptr;
+  qz381::setup::CliContext context{
+      reg,
+      std::cout,
+      std::cerr,
+      std::cin,
+      at_terminal,
+      [] { return qz381::setup::AttachedUsbPrinters(); },
+      [&reg, dialogs] { return qz381::setup::NewControlObject(reg, dialogs); }};
   return qz381::setup::RunSetupCommand(args, context);
 }

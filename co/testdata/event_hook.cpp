@@ -8,7 +8,7 @@
 #include "so/core/pos_printer.h"
 
 QZ381_EXPORT int32_t TestPostStatusUpdate(int32_t port_handle, int32_t code) {
-  qz381::so::PortChannel* channel = qz381::so::FindChannel(port_handle);
+  const auto channel = qz381::so::FindChannel(port_handle);
   if (!channel || !channel->status_sink()) return 0;
   channel->status_sink()->PostEvent(qz381::so::EventRecord::StatusUpdate(code));
   return 1;

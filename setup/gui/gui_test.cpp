@@ -20,6 +20,7 @@
 #include "setup/gui/dialogs.h"
 #include "setup/gui/health_dialog.h"
 #include "setup/gui/skin_art.h"
+#include "setup/gui/test_support.h"
 #include "setup/install.h"
 #include "setup/model_install.h"
 #include "setup/usb_devices.h"
@@ -40,22 +41,6 @@ class RecordingUi : public UserInterface {
   QStringList messages;
   bool confirm = true;
 };
-
-// Runs `act` on the first modal window of type T to open (from inside its
-// exec), as a user in front of it would.
-template <typename T>
-void WhenModal(std::function<void(T*)> act) {
-  auto* timer = new QTimer;
-  timer->setInterval(5);
-  QObject::connect(timer, &QTimer::timeout, [timer, act] {
-    if (auto* window = dynamic_cast<T*>(QApplication::activeModalWidget())) {
-      timer->stop();
-      timer->deleteLater();
-      act(window);
-    }
-  });
-  timer->start();
-}
 
 void Key(QWidget* window, Qt::Key key) {
   QWidget* focus = QApplication::focusWidget();
@@ -325,7 +310,7 @@ class GuiTest : public QObject {
       opos::HealthStatus Status() override { return {2003, 1, 0, 1}; }
       std::string title_ = "Printer Check Health : - Interactive -QZ381 Receipt";
       std::string info_ =
-          "QZ381 POSPrinter Service Object\n1.9.3\nQZ381 Thermal Receipt "
+          "QZ381 POSPrinter Service Object, Vorna Technologies\n1.9.3\nQZ381 Thermal Receipt "
           "Printer\nQZ381 Receipt";
       int prints = 0;
     } device;

@@ -13,7 +13,6 @@ namespace qz381::setup::gui {
 namespace {
 
 constexpr int kStatusRefreshMs = 500;
-constexpr int kOnline = 2001, kOff = 2002, kOffOffline = 2004;
 
 QString Text(const std::string& text) {
   return QString::fromLocal8Bit(text);
@@ -36,13 +35,21 @@ CHealthCheckDlg::CHealthCheckDlg(co::HealthDialog& dialog, QWidget* parent)
   setFont(font);
   setFixedSize(370, 240);
 
-  Static("ServiceObjectDescription:\n\nServiceObjectVersion:\nDeviceDescription:\nDeviceName:",
-         this, QRect(12, 10, 150, 80));
-  // Four lines; the description may take two, as the labels allow.
-  QString info = Text(dialog.info());
-  info.replace(info.indexOf('\n'), 1, info.count('\n') >= 3 ? "\n\n" : "\n");
-  auto* device = Static(info, this, QRect(165, 10, 195, 80));
-  device->setWordWrap(false);
+  // The description may take two lines, as the service object's dialog leaves
+  // room for: the rows are placed one by one so that the labels stay level
+  // with their values.
+  const int line = fontMetrics().lineSpacing();
+  const char* const labels[] = {
+      "ServiceObjectDescription:", "ServiceObjectVersion:", "DeviceDescription:", "DeviceName:"};
+  const QStringList values = Text(dialog.info()).split('\n');
+  for (int row = 0, y = 10; row < 4; ++row) {
+    const int height = row == 0 ? 2 * line : line;
+    Static(labels[row], this, QRect(12, y, 150, line));
+    QLabel* value =
+        Static(row < values.size() ? values[row] : QString(), this, QRect(165, y, 195, height));
+    value->setWordWrap(row == 0);
+    y += height;
+  }
 
   auto* frame = new QGroupBox(this);
   frame->setGeometry(10, 96, 350, 100);
@@ -82,10 +89,7 @@ CHealthCheckDlg::CHealthCheckDlg(co::HealthDialog& dialog, QWidget* parent)
 
 void CHealthCheckDlg::RefreshStatus() {
   const opos::HealthStatus status = dialog_.Status();
-  const char* power = status.power_state == kOnline                                     ? "Online"
-                      : status.power_state >= kOff && status.power_state <= kOffOffline ? "Offline"
-                                                                                        : "Unknown";
-  power_->setText(QString("Power State: ") + power);
+  power_->setText(QString("Power State: ") + opos::PowerStateWord(status.power_state));
   cover_open_->setChecked(status.cover_open != 0);
   paper_empty_->setChecked(status.receipt_empty != 0);
   near_end_->setChecked(status.receipt_near_end != 0);

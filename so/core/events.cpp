@@ -14,25 +14,10 @@ void CPOSPrinter::PostEvent(std::unique_ptr<EventRecord> record) {
 
 bool CPOSPrinter::StatusStillCurrent(int32_t code) {
   switch (code) {
-    case PTR_SUE_COVER_OPEN:
-    case PTR_SUE_COVER_OK:
-      return code == last_cover_;
-    case PTR_SUE_REC_EMPTY:
-    case PTR_SUE_REC_NEAREMPTY:
-    case PTR_SUE_REC_PAPEROK:
-      return code == last_paper_;
-    case PTR_SUE_REC_CARTRIDGE_EMPTY:
-    case PTR_SUE_REC_HEAD_CLEANING:
-    case PTR_SUE_REC_CARTRIDGE_NEAREMPTY:
-    case PTR_SUE_REC_CARTRIDGE_OK:
-      return code == last_cartridge_;
     case PTR_SUE_IDLE:
       return queue_->TakeFlagWhenIdle();
-    case OPOS_PS_ONLINE:
-    case OPOS_PS_OFF_OFFLINE:
-      return code == power_state_;
     default:
-      return true;
+      return status_.StillCurrent(code);
   }
 }
 

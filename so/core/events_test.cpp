@@ -66,12 +66,11 @@ TEST_F(SoTest, OnlyStatusStillCurrentIsDelivered) {
   } cases[] = {
       {"cover opened and closed again",
        {11, 12},
-       [](so::CPOSPrinter* p) { p->SetLastCoverStatusForTest(12); },
-       {"StatusUpdate 12"}},
-      {"cover still open",
-       {11},
-       [](so::CPOSPrinter* p) { p->SetLastCoverStatusForTest(11); },
-       {"StatusUpdate 11"}},
+       [](so::CPOSPrinter* p) {
+         const uint8_t closed[4] = {0x00, 0x00, 0x00, 0x00};
+         p->status_monitor().OnAsbBlock(closed);  // reports 26 and 12 itself
+       },
+       {"StatusUpdate 12", "StatusUpdate 26", "StatusUpdate 12"}},
       {"idle without FlagWhenIdle", {1001}, [](so::CPOSPrinter*) {}, {}},
       {"online while the power state is unknown", {2001, 2004}, [](so::CPOSPrinter*) {}, {}},
       {"paper status never reported", {24}, [](so::CPOSPrinter*) {}, {}},

@@ -71,8 +71,8 @@ int32_t CPOSPrinter::CheckHealth(int32_t level) {
             return printed;
           },
           [p] {
-            return opos::HealthStatus{p->power_state_, p->cover_open_, p->rec_empty_,
-                                      p->rec_near_end_};
+            StatusMonitor& s = p->status_;
+            return opos::HealthStatus{s.PowerState(), s.CoverOpen(), s.RecEmpty(), s.RecNearEnd()};
           });
       const std::string title = "Printer Check Health : - Interactive -" + p->device_name_property_;
       const std::string info = p->service_object_description_ + "\n" +

@@ -23,7 +23,7 @@ constexpr uint32_t kIdleMs = 500;
 constexpr uint32_t kCloseSettleMs = 500;
 
 struct Registration {
-  std::unique_ptr<PortChannel> channel;
+  std::shared_ptr<PortChannel> channel;
   std::string port_name;
   uint8_t owners = 0;  // 0 while the first registration is still under way
   // A registration or release is calling the port module for this entry with
@@ -123,6 +123,7 @@ bool PortChannel::OpenChannel(const ports::DeviceOption& option, uint8_t owner) 
     platform::Trace("OpenChannel: port %d did not open", handle_);
     return false;
   }
+  line_port_ = ports::IsLinePort(ports::PortKindOf(ports::PortNameOf(option)));
   stop_ = false;
   open_owners_ |= owner;
   stop_event_.Reset();
@@ -161,12 +162,9 @@ void PortChannel::StatusThreadMain() {
           LockChannel(-1);
           WriteCommand(printer_commands::kNul);
           WriteCommand(printer_commands::kAutoStatusOn);
-          // Serial and parallel printers tell their on-line state in status blocks.
-          if (sink) {
-            if (!ports::IsLinePort(ports::PortKindOf(ports::PortNameOf(sink->device_option()))))
-              sink->OnPowerState(opos::OPOS_PS_ONLINE);
-          }
           UnlockChannel();
+          // Told with the lock given back: the sink answers with commands of its own.
+          if (sink && !line_port_) sink->OnPowerState(opos::OPOS_PS_ONLINE);
         } else {
           if (power == opos::OPOS_PS_OFFLINE) power_losses_.fetch_add(1);
           if (sink) sink->OnPowerState(opos::OPOS_PS_OFFLINE);
@@ -205,25 +203,29 @@ int32_t PortChannel::ReadChannel(uint8_t* buffer, int32_t count, uint32_t timeou
   return Read_(buffer, count, timeout_ms, handle_);
 }
 
-bool RecursiveTimedLock::Lock(int32_t timeout_ms) {
+bool TimedLock::Lock(int32_t timeout_ms) {
   const std::thread::id me = std::this_thread::get_id();
   std::unique_lock<std::mutex> guard(mutex_);
-  auto free_or_mine = [&] { return depth_ == 0 || owner_ == me; };
+  if (locked_ && owner_ == me) {
+    platform::Trace("TimedLock: the owner asked for the lock again; refused");
+    return false;
+  }
+  auto free = [&] { return !locked_; };
   if (timeout_ms < 0) {
-    released_.wait(guard, free_or_mine);
-  } else if (!released_.wait_for(guard, std::chrono::milliseconds(timeout_ms), free_or_mine)) {
+    released_.wait(guard, free);
+  } else if (!released_.wait_for(guard, std::chrono::milliseconds(timeout_ms), free)) {
     return false;
   }
   owner_ = me;
-  ++depth_;
+  locked_ = true;
   return true;
 }
 
-void RecursiveTimedLock::Unlock() {
+void TimedLock::Unlock() {
   {
     std::lock_guard<std::mutex> guard(mutex_);
-    if (depth_ == 0 || owner_ != std::this_thread::get_id()) return;  // not ours
-    if (--depth_ > 0) return;
+    if (!locked_ || owner_ != std::this_thread::get_id()) return;  // not ours
+    locked_ = false;
     owner_ = std::thread::id();
   }
   released_.notify_one();
@@ -241,23 +243,24 @@ void PortChannel::ClearChannel() {
   if (Clear_) Clear_(handle_);
 }
 
-int32_t RegisterPort(const std::string& device_name, const std::string& port_name, uint8_t owner,
-                     platform::Registry& registry, platform::Clock& clock) {
+std::shared_ptr<PortChannel> RegisterPort(const std::string& device_name,
+                                          const std::string& port_name, uint8_t owner,
+                                          platform::Registry& registry, platform::Clock& clock) {
   std::unique_lock<std::mutex> lock(g_table_mutex);
   auto it = FindIdle(lock, [&](const Registration& r) { return r.port_name == port_name; });
   if (it != g_table.end() && (it->owners & owner)) {
     platform::Trace("RegisterPort: %s is already registered by owner %u", port_name.c_str(), owner);
-    return 0;
+    return nullptr;
   }
   // Decided: a new entry (held by nobody until the module takes the port) or
   // another owner for this one. Marked busy, it stays in the table meanwhile.
   const bool fresh = it == g_table.end();
   if (fresh) {
-    g_table.push_front(Registration{std::make_unique<PortChannel>(clock), port_name});
+    g_table.push_front(Registration{std::make_shared<PortChannel>(clock), port_name});
     it = g_table.begin();
   }
   it->busy = true;
-  PortChannel* channel = it->channel.get();
+  std::shared_ptr<PortChannel> channel = it->channel;
   lock.unlock();
 
   int32_t handle = 0;
@@ -268,7 +271,7 @@ int32_t RegisterPort(const std::string& device_name, const std::string& port_nam
     if (handle == 0) platform::Trace("RegisterPort: the port module refused %s", port_name.c_str());
   }
 
-  std::unique_ptr<PortChannel> unused;
+  std::shared_ptr<PortChannel> unused;
   lock.lock();
   it->busy = false;  // nobody erases a busy entry, so `it` still names it
   if (handle != 0) {
@@ -280,7 +283,8 @@ int32_t RegisterPort(const std::string& device_name, const std::string& port_nam
   }
   lock.unlock();
   g_table_idle.notify_all();
-  return handle;
+  if (handle == 0) return nullptr;
+  return channel;
 }
 
 int32_t UnregisterPort(uint8_t owner, int32_t handle) {
@@ -306,18 +310,18 @@ int32_t UnregisterPort(uint8_t owner, int32_t handle) {
     g_table_idle.notify_all();
     return 1;
   }
-  std::unique_ptr<PortChannel> doomed = std::move(it->channel);
+  std::shared_ptr<PortChannel> doomed = std::move(it->channel);
   g_table.erase(it);
   lock.unlock();
   if (doomed->RemovePort_) doomed->RemovePort_(owner, handle);
-  doomed.reset();  // unbinds the module
+  doomed.reset();  // the last holder's release unbinds the module
   return 1;
 }
 
-PortChannel* FindChannel(int32_t handle) {
+std::shared_ptr<PortChannel> FindChannel(int32_t handle) {
   std::lock_guard<std::mutex> guard(g_table_mutex);
   for (auto& r : g_table)
-    if (r.owners != 0 && r.channel->handle() == handle) return r.channel.get();
+    if (r.owners != 0 && r.channel->handle() == handle) return r.channel;
   return nullptr;
 }
 

@@ -21,19 +21,22 @@ namespace qz381::so {
 
 class CPOSPrinter;
 
-// A recursive lock with a time-out, owned by a thread. Built on a plain mutex and
-// a condition variable so that the thread sanitizer can follow it.
-class RecursiveTimedLock {
+// A lock with a time-out, owned by a thread. Built on a plain mutex and a
+// condition variable so that the thread sanitizer can follow it. Not recursive:
+// nothing calls out while holding it, so the owner asking again is a fault,
+// refused with a trace line rather than a hang.
+class TimedLock {
  public:
-  // -1 waits without limit.
+  // -1 waits without limit. False on time-out, or when the caller holds it.
   bool Lock(int32_t timeout_ms);
+  // Only the owner unlocks; anyone else is ignored.
   void Unlock();
 
  private:
   std::mutex mutex_;
   std::condition_variable released_;
   std::thread::id owner_;
-  int depth_ = 0;
+  bool locked_ = false;
 };
 
 inline constexpr uint8_t kOwnerServiceObject = 1;
@@ -58,7 +61,8 @@ class PortChannel {
   // True when the whole command was written.
   bool WriteCommand(printer_commands::Command command);
   int32_t ReadChannel(uint8_t* buffer, int32_t count, uint32_t timeout_ms);
-  // -1 waits without limit.
+  // -1 waits without limit. Held only around writes and reads: nothing that
+  // may call back runs under it.
   bool LockChannel(int32_t timeout_ms);
   void UnlockChannel();
   void ClearChannel();
@@ -72,8 +76,8 @@ class PortChannel {
   uint32_t power_losses() const { return power_losses_.load(); }
 
  private:
-  friend int32_t RegisterPort(const std::string&, const std::string&, uint8_t, platform::Registry&,
-                              platform::Clock&);
+  friend std::shared_ptr<PortChannel> RegisterPort(const std::string&, const std::string&, uint8_t,
+                                                   platform::Registry&, platform::Clock&);
   friend int32_t UnregisterPort(uint8_t, int32_t);
 
   std::unique_ptr<platform::DynamicLibrary> module_;
@@ -95,9 +99,10 @@ class PortChannel {
   platform::Clock& clock_;
   std::atomic<CPOSPrinter*> sink_{nullptr};
   int32_t handle_ = 0;
-  // Recursive: the status thread holds it while the sink answers a power change
-  // with a command of its own.
-  RecursiveTimedLock lock_;
+  // Serial and parallel printers tell their on-line state in status blocks; on
+  // other ports the port module's power state is the only news of it.
+  std::atomic<bool> line_port_{false};
+  TimedLock lock_;
   std::atomic<uint8_t> open_owners_{0};
   std::atomic<bool> stop_{false};
   std::atomic<uint32_t> power_losses_{0};
@@ -105,17 +110,21 @@ class PortChannel {
   std::thread status_thread_;
 };
 
-// Returns the port handle, or 0 when the port is already registered for `owner`,
-// the module cannot be bound or it refuses the port. A new port's channel runs
-// on `clock`. The managing module is loaded and called with no lock held; a
-// registration or release of the same port meanwhile waits for it.
-int32_t RegisterPort(const std::string& device_name, const std::string& port_name, uint8_t owner,
-                     platform::Registry& registry,
-                     platform::Clock& clock = platform::DefaultClock());
+// The channel of the port, held by the table while any owner has it registered;
+// the caller keeps it for as long as it holds its registration, instead of
+// looking a handle up again. Null when the port is already registered for
+// `owner`, the module cannot be bound or it refuses the port. A new port's
+// channel runs on `clock`. The managing module is loaded and called with no lock
+// held; a registration or release of the same port meanwhile waits for it.
+std::shared_ptr<PortChannel> RegisterPort(const std::string& device_name,
+                                          const std::string& port_name, uint8_t owner,
+                                          platform::Registry& registry,
+                                          platform::Clock& clock = platform::DefaultClock());
 // 1 when `owner` held the registration with that handle and has let it go; 0
 // for an unknown handle or an owner that does not hold it.
 int32_t UnregisterPort(uint8_t owner, int32_t handle);
-// The channel that holds `handle`, or null.
-PortChannel* FindChannel(int32_t handle);
+// The channel that holds `handle`, or null: for test equipment that knows only
+// the handle. The service object keeps what RegisterPort gave it.
+std::shared_ptr<PortChannel> FindChannel(int32_t handle);
 
 }  // namespace qz381::so

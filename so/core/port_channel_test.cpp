@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -33,18 +34,19 @@ class PortTableTest : public ::testing::Test {
 };
 
 TEST_F(PortTableTest, OwnersShareAPortAndOnlyAnOwnerLetsItGo) {
-  const int32_t handle = RegisterPort("POS1", "COM97", kOwnerServiceObject, *registry_);
-  ASSERT_NE(handle, 0);
-  PortChannel* channel = FindChannel(handle);
+  const std::shared_ptr<PortChannel> channel =
+      RegisterPort("POS1", "COM97", kOwnerServiceObject, *registry_);
   ASSERT_NE(channel, nullptr);
-  EXPECT_EQ(RegisterPort("POS1", "COM97", kOwnerServiceObject, *registry_), 0);  // twice: refused
+  const int32_t handle = channel->handle();
+  ASSERT_NE(handle, 0);
+  EXPECT_EQ(FindChannel(handle), channel);
+  EXPECT_EQ(RegisterPort("POS1", "COM97", kOwnerServiceObject, *registry_), nullptr);  // twice
 
   EXPECT_EQ(UnregisterPort(kOtherOwner, handle), 0);  // not its owner
   EXPECT_EQ(fake_.Count("RemovePort"), 0);
   EXPECT_EQ(FindChannel(handle), channel);
 
-  EXPECT_EQ(RegisterPort("POS1", "COM97", kOtherOwner, *registry_), handle);  // shared
-  EXPECT_EQ(FindChannel(handle), channel);
+  EXPECT_EQ(RegisterPort("POS1", "COM97", kOtherOwner, *registry_), channel);  // shared
   EXPECT_EQ(UnregisterPort(kOwnerServiceObject, handle), 1);
   EXPECT_EQ(FindChannel(handle), channel);                    // the other owner still holds it
   EXPECT_EQ(UnregisterPort(kOwnerServiceObject, handle), 0);  // no longer its owner
@@ -59,16 +61,16 @@ TEST_F(PortTableTest, OwnersShareAPortAndOnlyAnOwnerLetsItGo) {
 }
 
 TEST_F(PortTableTest, ARefusedPortLeavesNothingBehind) {
-  EXPECT_EQ(RegisterPort("POS1", "", kOwnerServiceObject, *registry_), 0);  // the module refuses
+  EXPECT_EQ(RegisterPort("POS1", "", kOwnerServiceObject, *registry_), nullptr);  // refused
 
   auto without_module = platform::NewMemoryRegistry();  // no mngdir
-  EXPECT_EQ(RegisterPort("POS1", "COM98", kOwnerServiceObject, *without_module), 0);
+  EXPECT_EQ(RegisterPort("POS1", "COM98", kOwnerServiceObject, *without_module), nullptr);
   EXPECT_EQ(fake_.Count("CreatePort"), 1);
 
   // Neither refusal holds the name: it registers once the module takes it.
-  const int32_t handle = RegisterPort("POS1", "COM98", kOwnerServiceObject, *registry_);
-  ASSERT_NE(handle, 0);
-  EXPECT_EQ(UnregisterPort(kOwnerServiceObject, handle), 1);
+  const auto channel = RegisterPort("POS1", "COM98", kOwnerServiceObject, *registry_);
+  ASSERT_NE(channel, nullptr);
+  EXPECT_EQ(UnregisterPort(kOwnerServiceObject, channel->handle()), 1);
 }
 
 // Registrations of one port from several threads at once: the managing module
@@ -86,7 +88,8 @@ TEST_F(PortTableTest, ConcurrentRegistrationsEndInOneSharedChannel) {
     for (int i = 0; i < 3; ++i) {
       threads.emplace_back([&, i] {
         while (!go) std::this_thread::yield();
-        handles[i] = RegisterPort("POS1", port, owners[i], *registry_);
+        const auto channel = RegisterPort("POS1", port, owners[i], *registry_);
+        handles[i] = channel ? channel->handle() : 0;
       });
     }
     go = true;
@@ -95,7 +98,7 @@ TEST_F(PortTableTest, ConcurrentRegistrationsEndInOneSharedChannel) {
     ASSERT_NE(handle, 0);
     EXPECT_EQ((handles[0] != 0) + (handles[2] != 0), 1);
     EXPECT_EQ(handles[0] + handles[2], handle);
-    PortChannel* channel = FindChannel(handle);
+    const std::shared_ptr<PortChannel> channel = FindChannel(handle);
     ASSERT_NE(channel, nullptr);
     EXPECT_EQ(UnregisterPort(kOwnerServiceObject, handle), 1);
     EXPECT_EQ(FindChannel(handle), channel);  // one entry: the other owner still holds it
@@ -103,6 +106,29 @@ TEST_F(PortTableTest, ConcurrentRegistrationsEndInOneSharedChannel) {
     EXPECT_EQ(FindChannel(handle), nullptr);
   }
   EXPECT_EQ(fake_.Count("CreatePort"), 2 * kRounds);  // one per owner; the refusal calls nothing
+}
+
+// The port lock is not recursive: its owner asking again is refused at once
+// (a fault, not a hang), and another thread waits until it is given back.
+TEST(TimedLockTest, OneOwnerAtATimeAndNoRecursion) {
+  TimedLock lock;
+  ASSERT_TRUE(lock.Lock(-1));
+  EXPECT_FALSE(lock.Lock(-1));
+  bool other_got_it = true;
+  std::thread([&] { other_got_it = lock.Lock(20); }).join();
+  EXPECT_FALSE(other_got_it);
+  std::thread([&] { lock.Unlock(); }).join();  // not the owner: ignored
+  std::thread([&] { other_got_it = lock.Lock(20); }).join();
+  EXPECT_FALSE(other_got_it);
+  lock.Unlock();
+  std::thread waiter([&] {
+    other_got_it = lock.Lock(-1);
+    lock.Unlock();
+  });
+  waiter.join();
+  EXPECT_TRUE(other_got_it);
+  EXPECT_TRUE(lock.Lock(0));
+  lock.Unlock();
 }
 
 }  // namespace

@@ -107,10 +107,12 @@ int32_t CPOSPrinter::OpenService(const std::string& /*device_class*/,
     }
     return Fail(OPOS_E_ILLEGAL);
   }
+  status_.Reset({.cover = caps_.CapCoverSensor != 0,
+                 .paper = caps_.CapRecEmptySensor != 0 || caps_.CapRecNearEndSensor != 0});
 
-  port_handle_ = RegisterPort(device_name_, ports::PortNameOf(option_).data(), kOwnerServiceObject,
-                              registry_, clock_);
-  if (port_handle_ == 0) {
+  channel_ = RegisterPort(device_name_, ports::PortNameOf(option_).data(), kOwnerServiceObject,
+                          registry_, clock_);
+  if (!channel_) {
     ReleaseOpenResources();
     return Fail(OPOS_E_FAILURE);
   }
@@ -177,26 +179,19 @@ void CPOSPrinter::ResetForOpen() {
   service_object_version_ = 1009003;
   check_health_text_.clear();
   binary_conversion_ = cap_power_reporting_ = 0;
-  freeze_events_ = power_notify_ = co_freeze_ = 0;
-  power_state_ = OPOS_PS_UNKNOWN;
+  freeze_events_ = co_freeze_ = 0;
   async_mode_ = 0;
   rec_letter_quality_ = 0;
   rotate_special_ = PTR_RP_NORMAL;
-  cartridge_notify_ = 0;
-  rec_current_cartridge_ = 1;
-  rec_cartridge_state_ = primary_cartridge_ = second_cartridge_ = PTR_CART_UNKNOWN;
-  cartridge_extended_ = 0;
-  cover_open_ = rec_empty_ = rec_near_end_ = failure_code_ = 0;
-  last_cover_ = last_paper_ = last_power_ = -1;
-  last_cartridge_ = 0;
+  status_.Reset(StatusMonitor::Sensors{});
   // Its thread ended with Close; the output ID and FlagWhenIdle start afresh.
   queue_ = std::make_unique<output::OutputQueue>(static_cast<output::OutputDevice&>(*this), clock_);
 }
 
 void CPOSPrinter::ReleaseOpenResources() {
-  if (port_handle_ != 0) {
-    UnregisterPort(kOwnerServiceObject, port_handle_);
-    port_handle_ = 0;
+  if (channel_) {
+    UnregisterPort(kOwnerServiceObject, channel_->handle());
+    channel_.reset();
   }
   if (co_) {
     co_->Release();
@@ -228,8 +223,8 @@ int32_t CPOSPrinter::Close() {
     queue_->Stop();
     uint32_t took = platform::TickCount() - start;
     if (took > 2000) platform::Trace("Close: threads took %u ms to end", took);
-    if (port_handle_ != 0) UnregisterPort(kOwnerServiceObject, port_handle_);
-    port_handle_ = 0;
+    if (channel_) UnregisterPort(kOwnerServiceObject, channel_->handle());
+    channel_.reset();
     // The next OpenService takes a reference of its own.
     if (co_) {
       co_->Release();
@@ -241,7 +236,7 @@ int32_t CPOSPrinter::Close() {
 }
 
 bool CPOSPrinter::PreparePrinter(int32_t lock_timeout) {
-  PortChannel* channel = FindChannel(port_handle_);
+  PortChannel* channel = channel_.get();
   if (!channel) return false;
   int32_t wait = lock_timeout == 0 ? 99999 : lock_timeout;
   if (!channel->LockChannel(wait < 0 ? -1 : wait)) {
@@ -261,17 +256,17 @@ bool CPOSPrinter::PreparePrinter(int32_t lock_timeout) {
     std::lock_guard<std::mutex> settings(settings_mutex_);
     out_.PendingSettings = output::kPendingAll;
   }
-  if (!ok) platform::Trace("PreparePrinter: short write on port %d", port_handle_);
+  if (!ok) platform::Trace("PreparePrinter: short write on port %d", channel->handle());
   return ok;
 }
 
 int32_t CPOSPrinter::ClaimDevice(int32_t timeout) {
   result_code_extended_ = 0;
   if (claimed_) return Fail(OPOS_SUCCESS);
-  PortChannel* channel = FindChannel(port_handle_);
+  PortChannel* channel = channel_.get();
   if (!channel) {
     platform::Trace("ClaimDevice: no port registered");
-    return Fail(port_handle_ == 0 ? OPOS_E_CLOSED : OPOS_E_ILLEGAL);
+    return Fail(OPOS_E_CLOSED);
   }
   channel->SetStatusSink(this);
   if (!channel->OpenChannel(option_, kOwnerServiceObject)) {
@@ -287,10 +282,7 @@ int32_t CPOSPrinter::ClaimDevice(int32_t timeout) {
     claimed_ = 0;
     return Fail(OPOS_E_FAILURE);
   }
-  last_cover_ = -1;
-  last_paper_ = -1;
-  last_power_ = -1;
-  last_cartridge_ = -1;
+  status_.ForgetReported();
   clock_.Sleep(kSettleMs);
   return result_code_;
 }
@@ -309,7 +301,7 @@ int32_t CPOSPrinter::ReleaseDevice() {
   queue_->Stop();
   queue_->ClearOutput();
   queue_->Start();
-  if (PortChannel* channel = FindChannel(port_handle_)) {
+  if (PortChannel* channel = channel_.get()) {
     channel->SetStatusSink(nullptr);
     channel->CloseChannel(kOwnerServiceObject);
   }
@@ -322,10 +314,11 @@ void CPOSPrinter::SetDeviceEnabled(int32_t value) {
   if (!CheckState(kNeedClaimed)) return;
   int32_t wanted = value != 0 ? 1 : 0;
   if (wanted == device_enabled_) return;
-  PortChannel* channel = FindChannel(port_handle_);
+  PortChannel* channel = channel_.get();
   if (wanted) {
     if (channel) channel->ClearChannel();
     device_enabled_ = 1;
+    status_.Enable();
     int32_t written = 0;
     const printer_commands::Command asb_on = printer_commands::kAutoStatusOn;
     if (channel) {
@@ -340,19 +333,14 @@ void CPOSPrinter::SetDeviceEnabled(int32_t value) {
       platform::Trace("DeviceEnabled: automatic status request not written (%d of %d)", written,
                       static_cast<int>(asb_on.size()));
       device_enabled_ = 0;
+      status_.Disable();
       SetFreezeEvents(1);
       result_code_ = OPOS_E_FAILURE;
     }
   } else {
     SetFreezeEvents(1);
     device_enabled_ = 0;
-    power_state_ = OPOS_PS_UNKNOWN;
-    rec_cartridge_state_ = PTR_CART_UNKNOWN;
-    primary_cartridge_ = PTR_CART_UNKNOWN;
-    second_cartridge_ = PTR_CART_UNKNOWN;
-    last_cover_ = -1;
-    last_paper_ = -1;
-    last_power_ = -1;
+    status_.Disable();
   }
 }
 

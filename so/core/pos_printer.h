@@ -18,13 +18,13 @@
 #include "ports/common/port_contract.h"
 #include "so/core/event_delivery.h"
 #include "so/core/event_record.h"
+#include "so/core/port_channel.h"
+#include "so/core/status_monitor.h"
 #include "so/output/bitmap.h"
 #include "so/output/device_settings.h"
 #include "so/output/output_queue.h"
 
 namespace qz381::so {
-
-class PortChannel;
 
 // The numeric and string properties the configuration fills, by their OPOS names.
 struct Capabilities {
@@ -66,7 +66,8 @@ struct PageModeState {
 
 class CPOSPrinter final : public IDispatch,
                           private output::OutputDevice,
-                          private EventDelivery::Target {
+                          private EventDelivery::Target,
+                          private StatusMonitor::Listener {
  public:
   // The registry the device entry and the module location come from.
   // Its pauses (the printer settling after a claim), the output thread and the
@@ -130,13 +131,11 @@ class CPOSPrinter final : public IDispatch,
   int32_t LoadDeviceEntry(const std::string& device_name);
   int32_t LoadProfile(const std::string& path);
 
-  // Status sink: called by the port status thread of the claimed port. Each does
-  // nothing while the device is disabled.
+  // Status sink: called by the port status thread of the claimed port; handed to
+  // the status monitor, which ignores them while the device is disabled.
   void OnAsbBlock(const uint8_t* block);
   void OnCartridgeBlock(const uint8_t* block);
   void OnPowerState(int32_t code);
-  // The status flags that stop output, as a result pair (0, 0 when output may go).
-  void StatusOutputCheck(int32_t* rc, int32_t* rce);
 
   // Event delivery: any thread.
   void PostEvent(std::unique_ptr<EventRecord> record);
@@ -144,15 +143,15 @@ class CPOSPrinter final : public IDispatch,
   // The output queue, for tests.
   output::OutputQueue& output_queue() { return *queue_; }
   EventDelivery& event_delivery() { return delivery_; }
-  // Test seam: the cover status last reported, which decides whether a queued
-  // cover event is still current when its turn comes.
-  void SetLastCoverStatusForTest(int32_t code) { last_cover_ = code; }
+  StatusMonitor& status_monitor() { return status_; }
 
   const ports::DeviceOption& device_option() const { return option_; }
   const output::DeviceSettings& output_settings() const { return out_; }
   const LineMetrics& metrics() const { return metrics_; }
   const Capabilities& caps() const { return caps_; }
-  int32_t port_handle() const { return port_handle_; }
+  // The port module's handle of the registered port (0 when not open): what
+  // test equipment playing the module knows the port by.
+  int32_t port_handle() const { return channel_ ? channel_->handle() : 0; }
 
  public:
   // What the bitmap methods read of the device, as one snapshot.
@@ -214,6 +213,9 @@ class CPOSPrinter final : public IDispatch,
   bool WaitErrorResponse(platform::Event& stop, int32_t* response) override;
   // EventDelivery::Target: calls the control object back.
   void Deliver(EventRecord& record) override;
+  // StatusMonitor::Listener
+  void PostStatus(int32_t code) override;
+  void PrinterCameOnline() override;
   bool StatusStillCurrent(int32_t code);
   void CallCo(DISPID id, VARIANT* args, UINT count);
   int32_t Fail(int32_t code, int32_t extended = 0);
@@ -247,22 +249,16 @@ class CPOSPrinter final : public IDispatch,
   int32_t binary_conversion_ = 0;
   int32_t cap_power_reporting_ = 0;
   std::atomic<int32_t> claimed_{0}, device_enabled_{0};
-  int32_t freeze_events_ = 0, power_notify_ = 0;
-  std::atomic<int32_t> power_state_{opos::OPOS_PS_UNKNOWN};
+  int32_t freeze_events_ = 0;
   int32_t state_ = opos::OPOS_S_CLOSED;  // guarded by state_mutex_
   std::atomic<int32_t> async_mode_{0};
   int32_t rec_letter_quality_ = 0;
   int32_t rotate_special_ = opos::PTR_RP_NORMAL;  // barcodes print upright until told otherwise
-  int32_t cartridge_notify_ = 0, rec_current_cartridge_ = 1;
-  std::atomic<int32_t> rec_cartridge_state_{opos::PTR_CART_UNKNOWN};
-  int32_t primary_cartridge_ = opos::PTR_CART_UNKNOWN, second_cartridge_ = opos::PTR_CART_UNKNOWN;
-  int32_t cartridge_extended_ = 0;
-  std::atomic<int32_t> cover_open_{0}, rec_empty_{0}, rec_near_end_{0}, failure_code_{0};
-  std::atomic<int32_t> last_cover_{-1}, last_paper_{-1}, last_power_{-1}, last_cartridge_{0};
   int32_t co_freeze_ = 0;
 
-  // Port.
-  int32_t port_handle_ = 0;
+  // The registered port, from OpenService to Close; the output and status
+  // threads that use it are ended before it is let go.
+  std::shared_ptr<PortChannel> channel_;
 
   // Control object.
   IDispatch* co_ = nullptr;
@@ -272,6 +268,7 @@ class CPOSPrinter final : public IDispatch,
   // Threads and events.
   std::mutex state_mutex_;  // state_
   EventDelivery delivery_{*this};
+  StatusMonitor status_{*this};
   // Guards the output settings (out_): the application's thread translates and
   // changes properties while the output thread builds prologues.
   std::mutex settings_mutex_;

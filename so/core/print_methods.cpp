@@ -213,9 +213,7 @@ std::string CPOSPrinter::PageModeHeader() {
 }
 
 output::ResultPair CPOSPrinter::StatusCheck() {
-  output::ResultPair r;
-  StatusOutputCheck(&r.result, &r.extended);
-  return r;
+  return status_.OutputCheck();
 }
 
 void CPOSPrinter::ResetRotation() {
@@ -225,30 +223,30 @@ void CPOSPrinter::ResetRotation() {
 }
 
 bool CPOSPrinter::LockPort(int32_t timeout_ms) {
-  PortChannel* channel = FindChannel(port_handle_);
+  PortChannel* channel = channel_.get();
   return channel && channel->LockChannel(timeout_ms);
 }
 
 void CPOSPrinter::UnlockPort() {
-  if (PortChannel* channel = FindChannel(port_handle_)) channel->UnlockChannel();
+  if (PortChannel* channel = channel_.get()) channel->UnlockChannel();
 }
 
 int32_t CPOSPrinter::WritePortBytes(const uint8_t* bytes, int32_t count) {
-  PortChannel* channel = FindChannel(port_handle_);
+  PortChannel* channel = channel_.get();
   return channel ? channel->WriteChannel(bytes, count) : 0;
 }
 
 int32_t CPOSPrinter::ReadPortBytes(uint8_t* buffer, int32_t count, uint32_t timeout_ms) {
-  PortChannel* channel = FindChannel(port_handle_);
+  PortChannel* channel = channel_.get();
   return channel ? channel->ReadChannel(buffer, count, timeout_ms) : 0;
 }
 
 void CPOSPrinter::ClearPort() {
-  if (PortChannel* channel = FindChannel(port_handle_)) channel->ClearChannel();
+  if (PortChannel* channel = channel_.get()) channel->ClearChannel();
 }
 
 uint32_t CPOSPrinter::PortLosses() {
-  PortChannel* channel = FindChannel(port_handle_);
+  PortChannel* channel = channel_.get();
   return channel ? channel->power_losses() : 0;
 }
 

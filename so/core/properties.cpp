@@ -36,9 +36,9 @@ int32_t CPOSPrinter::GetPropertyNumber(int32_t index) {
     case PIDX_BinaryConversion:
       return binary_conversion_;
     case PIDX_PowerNotify:
-      return power_notify_;
+      return status_.PowerNotify();
     case PIDX_PowerState:
-      return power_state_;
+      return status_.PowerState();
     case PIDX_CapPowerReporting:
       return cap_power_reporting_;
     case PIDX_CapStatisticsReporting:
@@ -54,7 +54,7 @@ int32_t CPOSPrinter::GetPropertyNumber(int32_t index) {
     case PIDX_CharacterSet:
       return CharacterSet_;
     case PIDX_CoverOpen:
-      return cover_open_;
+      return status_.CoverOpen();
     case PIDX_ErrorStation:
       return queue_->ErrorStation();
     case PIDX_FlagWhenIdle:
@@ -62,7 +62,7 @@ int32_t CPOSPrinter::GetPropertyNumber(int32_t index) {
     case PIDX_MapMode:
       return out_.MapMode;
     case PIDX_RecEmpty:
-      return rec_empty_;
+      return status_.RecEmpty();
     case PIDX_RecLetterQuality:
       return rec_letter_quality_;
     case PIDX_RecLineChars:
@@ -76,7 +76,7 @@ int32_t CPOSPrinter::GetPropertyNumber(int32_t index) {
     case PIDX_RecLineWidth:
       return metrics_.RecLineWidth;
     case PIDX_RecNearEnd:
-      return rec_near_end_;
+      return status_.RecNearEnd();
     case PIDX_RecSidewaysMaxChars:
       return metrics_.RecSidewaysMaxChars;
     case PIDX_RecSidewaysMaxLines:
@@ -86,11 +86,11 @@ int32_t CPOSPrinter::GetPropertyNumber(int32_t index) {
     case PIDX_RotateSpecial:
       return rotate_special_;
     case PIDX_CartridgeNotify:
-      return cartridge_notify_;
+      return status_.CartridgeNotify();
     case PIDX_RecCartridgeState:
-      return rec_cartridge_state_;
+      return status_.RecCartridgeState();
     case PIDX_RecCurrentCartridge:
-      return rec_current_cartridge_;
+      return status_.RecCurrentCartridge();
     case PIDX_MapCharacterSet:
       return MapCharacterSet_;
     case PIDX_PageModeDescriptor:
@@ -266,7 +266,7 @@ void CPOSPrinter::SetPropertyNumber(int32_t index, int32_t number) {
       return;
     case PIDX_PowerNotify:
       if (device_enabled_ || (number != 0 && number != 1) || cap_power_reporting_ == 0) break;
-      power_notify_ = number;
+      status_.SetPowerNotify(number);
       if (number == 1) SetFreezeEvents(1);
       result_code_ = OPOS_SUCCESS;
       return;
@@ -322,15 +322,14 @@ void CPOSPrinter::SetPropertyNumber(int32_t index, int32_t number) {
     case PIDX_CartridgeNotify:
       if (device_enabled_) break;
       if (number == 0 || (number == 1 && caps_.CapRecCartridgeSensor != 0)) {
-        cartridge_notify_ = number;
+        status_.SetCartridgeNotify(number);
         result_code_ = OPOS_SUCCESS;
       }
       return;
     case PIDX_RecCurrentCartridge:
       if (!CheckState(kClaimedEnabled)) return;
       if ((number & out_.CapRecColor) == 0) break;
-      rec_current_cartridge_ = number;
-      rec_cartridge_state_ = PTR_CART_UNKNOWN;
+      status_.SetRecCurrentCartridge(number);
       result_code_ = OPOS_SUCCESS;
       return;
     case PIDX_PageModeHorizontalPosition:

@@ -106,7 +106,7 @@ class PrintDataTranslator::Impl {
   }
 
   void Feed(std::string_view data, std::string& out) {
-    if (ended_) return;
+    if (ended_ || data.empty()) return;
     out_ = &out;
     if (const void* nul = std::memchr(data.data(), 0, data.size())) {
       data = data.substr(0, static_cast<size_t>(static_cast<const char*>(nul) - data.data()));
@@ -163,8 +163,9 @@ class PrintDataTranslator::Impl {
         Flush();
         out_->append(base + i, stop - i);
         i = stop;
-        continue;
+        if (i == n) break;
       }
+      // data[i] is an ESC.
       if (i + 1 == n && !final) return i;  // a lone ESC: is a bar next?
       if (i + 1 < n && data[i + 1] == '|') {
         const size_t next = Sequence(i + 2);

@@ -355,6 +355,22 @@ TEST_F(TranslateInPiecesTest, EveryCutOfTrickyTexts) {
     }
     ExpectSame(text, every);  // a byte a time, with empty pieces at both ends
   }
+  // A piece with no bytes at all, not even an address.
+  DeviceSettings d = device;
+  SharedOutputState fresh;
+  d.shared = &fresh;
+  std::string out;
+  PrintDataTranslator translator(d);
+  translator.Begin(out);
+  translator.Feed(std::string_view(), out);
+  translator.Feed("A" ESC, out);
+  translator.Feed(std::string_view(), out);
+  translator.Feed("|bCB", out);
+  EXPECT_EQ(translator.End(out), 0);
+  std::string whole;
+  d.PendingSettings = kPendingAll;
+  TranslatePrintData(d, "A" ESC "|bCB", whole);
+  EXPECT_EQ(ToHex(out), ToHex(whole));
 }
 
 TEST_F(TranslateInPiecesTest, RandomTextsCutAtRandom) {

@@ -57,17 +57,11 @@ bool Args::Number(const std::string& name, int* value, std::string* error) const
 
 namespace qz381::tool {
 
-bool ReadInput(const std::string& name, std::string* data, std::string* error) {
-  data->clear();
+bool InputFile::Open(const std::string& name, std::string* error) {
+  name_ = name;
   if (name.empty() || name == "-") {
+    standard_input_ = true;
     std::cin.clear();
-    char buffer[1 << 16];
-    while (std::cin.read(buffer, sizeof buffer) || std::cin.gcount() > 0)
-      data->append(buffer, static_cast<size_t>(std::cin.gcount()));
-    if (std::cin.bad()) {
-      *error = "cannot read standard input";
-      return false;
-    }
     return true;
   }
   std::error_code ec;
@@ -75,24 +69,54 @@ bool ReadInput(const std::string& name, std::string* data, std::string* error) {
     *error = "cannot read " + name + ": it is a folder";
     return false;
   }
-  // Read in one piece into a string of the file's size: large inputs are
-  // neither copied as they grow nor read in small steps.
-  std::ifstream file(name, std::ios::binary);
-  const auto size = std::filesystem::file_size(name, ec);
-  if (!file || ec) {
+  file_.open(name, std::ios::binary);
+  size_ = std::filesystem::file_size(name, ec);
+  if (!file_ || ec) {
     *error = "cannot read " + name + ": " + (ec ? ec.message() : "cannot open it");
     return false;
   }
-  data->resize(static_cast<size_t>(size));
-  file.read(data->data(), static_cast<std::streamsize>(size));
-  if (static_cast<size_t>(file.gcount()) != size) {
-    *error = "cannot read " + name + ": it changed while being read";
+  return true;
+}
+
+bool InputFile::Read(char* buffer, size_t size, size_t* got, std::string* error) {
+  std::istream& in = standard_input_ ? std::cin : static_cast<std::istream&>(file_);
+  in.read(buffer, static_cast<std::streamsize>(size));
+  *got = static_cast<size_t>(in.gcount());
+  read_ += *got;
+  if (*got > 0 || size == 0) return true;
+  if (in.bad()) {
+    *error = standard_input_ ? "cannot read standard input" : "cannot read " + name_;
     return false;
   }
-  // Whatever grew after the size was taken (a file still being written).
+  // What grew after the size was taken (a file still being written) is read
+  // too; less than that size means the file was cut or replaced.
+  if (read_ < size_) {
+    *error = "cannot read " + name_ + ": it changed while being read";
+    return false;
+  }
+  return true;
+}
+
+bool ReadInput(const std::string& name, std::string* data, std::string* error) {
+  data->clear();
+  InputFile input;
+  if (!input.Open(name, error)) return false;
+  // Read in one piece into a string of the file's size: a large input is
+  // neither copied as it grows nor read in small steps.
+  data->resize(static_cast<size_t>(input.size()));
+  size_t filled = 0, got = 0;
+  while (filled < data->size()) {
+    if (!input.Read(data->data() + filled, data->size() - filled, &got, error)) return false;
+    if (got == 0) break;
+    filled += got;
+  }
+  data->resize(filled);
+  // Standard input, or whatever grew after the size was taken.
   char buffer[1 << 16];
-  while (file.read(buffer, sizeof buffer) || file.gcount() > 0)
-    data->append(buffer, static_cast<size_t>(file.gcount()));
+  do {
+    if (!input.Read(buffer, sizeof buffer, &got, error)) return false;
+    data->append(buffer, got);
+  } while (got > 0);
   return true;
 }
 

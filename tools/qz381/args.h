@@ -2,6 +2,8 @@
 // Command-line arguments of one qz381 command: options the command declares
 // (with or without a value), and the rest in order. Anything else starting
 // with "--" is an error, so a misspelt option never becomes a file name.
+#include <cstdint>
+#include <fstream>
 #include <map>
 #include <optional>
 #include <set>
@@ -38,6 +40,26 @@ class Args {
 }  // namespace qz381::tool
 
 namespace qz381::tool {
+
+// FILE, or standard input for "-" or an empty name, read piece by piece.
+class InputFile {
+ public:
+  // False with `error` saying which file cannot be read and why.
+  bool Open(const std::string& name, std::string* error);
+  // Up to `size` bytes into `buffer`; `got` is 0 at the end. False with `error`
+  // set when reading fails or the file ends short of the size it had when it
+  // was opened (it changed meanwhile).
+  bool Read(char* buffer, size_t size, size_t* got, std::string* error);
+  // The file's size when it was opened; 0 for standard input.
+  uint64_t size() const { return size_; }
+
+ private:
+  std::string name_;
+  std::ifstream file_;
+  bool standard_input_ = false;
+  uint64_t size_ = 0;
+  uint64_t read_ = 0;
+};
 
 // The whole of FILE, or of standard input for "-" or an empty name. False with
 // `error` saying which file could not be read and why.

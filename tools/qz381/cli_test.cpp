@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
 #include <sstream>
 
 #include "platform/registry.h"
@@ -11,6 +14,7 @@
 #include "setup/install.h"
 #include "so/output/translate.h"
 #include "tools/qz381/args.h"
+#include "tools/qz381/commands.h"
 #include "tools/qz381/devices.h"
 #include "tools/qz381/dither.h"
 #include "tools/qz381/locate.h"
@@ -112,6 +116,81 @@ TEST(CliTranslate, FirstPrintOfAFreshDevice) {
 
   EXPECT_FALSE(FreshDeviceSettings("/nonexistent.inf", "QZ381", 2, &shared, &device).ok());
   EXPECT_FALSE(FreshDeviceSettings(QZ381_SHIPPED_PROFILE, "QZ381", 4, &shared, &device).ok());
+}
+
+// The command streams its input a piece at a time; whatever the piece size the
+// bytes are those of the first print of the whole text. Errors keep their words
+// and exit codes: a missing or unreadable input, an output that cannot be
+// written, a wrong type.
+TEST(CliTranslate, StreamedFileToFileIsTheFirstPrint) {
+  namespace fs = std::filesystem;
+  const fs::path dir =
+      fs::temp_directory_path() / ("qz381_cli_translate_" + std::to_string(std::random_device{}()));
+  fs::create_directories(dir);
+  const std::string input = (dir / "in.txt").string(), out = (dir / "out.bin").string();
+  std::string text;
+  for (int i = 0; i < 300; ++i)
+    text += "\x1B|cA\x1B|2CQZ381\n\x1B|NCoffee\x1B|rA 2.50\n\x1B|bC\x1B|3E\x1B|N\x1B|123456uC";
+  std::ofstream(input, std::ios::binary) << text;
+
+  output::SharedOutputState shared;
+  output::DeviceSettings device;
+  ASSERT_TRUE(FreshDeviceSettings(QZ381_SHIPPED_PROFILE, "QZ381", 2, &shared, &device).ok());
+  std::string prologue, body;
+  const int32_t expected_rc = TranslateFirstPrint(device, text, &prologue, &body);
+  EXPECT_EQ(expected_rc, 106);  // ESC|123456uC is illegal
+  for (size_t piece : {1, 7, 1000, 1 << 20}) {
+    SCOPED_TRACE(piece);
+    output::SharedOutputState fresh;
+    output::DeviceSettings d;
+    ASSERT_TRUE(FreshDeviceSettings(QZ381_SHIPPED_PROFILE, "QZ381", 2, &fresh, &d).ok());
+    InputFile file;
+    std::string error;
+    ASSERT_TRUE(file.Open(input, &error)) << error;
+    std::ostringstream to;
+    int32_t rc = 0;
+    ASSERT_TRUE(StreamFirstPrint(d, file, piece, to, &rc, &error)) << error;
+    EXPECT_EQ(rc, expected_rc);
+    EXPECT_TRUE(to.str() == prologue + body);
+  }
+
+  auto run = [](std::vector<std::string> words, std::string* err) {
+    words.insert(words.begin(), {"qz381", "translate", "--profile", QZ381_SHIPPED_PROFILE});
+    std::vector<char*> argv;
+    for (std::string& w : words) argv.push_back(w.data());
+    std::ostringstream out_stream, err_stream;
+    const int rc = TranslateCommand(static_cast<int>(argv.size()), argv.data(),
+                                    {"/nonexistent", out_stream, err_stream});
+    *err = err_stream.str();
+    return rc;
+  };
+  std::string err;
+  EXPECT_EQ(run({"--out", out, input}, &err), 1);
+  EXPECT_EQ(err,
+            "qz381 translate: the text has sequences the printer cannot take (result 106); "
+            "they were left out\n");
+  std::ifstream written(out, std::ios::binary);
+  EXPECT_TRUE(std::string(std::istreambuf_iterator<char>(written), {}) == prologue + body);
+  const struct {
+    std::vector<std::string> words;
+    int rc;
+    std::string err;
+  } errors[] = {
+      {{(dir / "none.txt").string()},
+       1,
+       "qz381 translate: cannot read " + (dir / "none.txt").string() +
+           ": "},  // and the system's words
+      {{dir.string()}, 1, "qz381 translate: cannot read " + dir.string() + ": it is a folder\n"},
+      {{"--out", (dir / "no" / "out.bin").string(), input},
+       1,
+       "qz381 translate: cannot write " + (dir / "no" / "out.bin").string() + "\n"},
+      {{"--type", "5", input}, 2, "qz381 translate: --type is 1, 2 or 3\n"},
+  };
+  for (const auto& e : errors) {
+    EXPECT_EQ(run(e.words, &err), e.rc) << e.err;
+    EXPECT_EQ(err.substr(0, e.err.size()), e.err);
+  }
+  fs::remove_all(dir);
 }
 
 TEST(CliDevices, RegisteredDevicesSerialPortsAndAttachedPrinters) {

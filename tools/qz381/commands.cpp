@@ -225,22 +225,23 @@ int TranslateCommand(int argc, char** argv, const CommandContext& context) {
   device.trace = [&context](std::string_view line) {
     context.err << "qz381 translate: " << line << "\n";
   };
-  std::string text, prologue, body;
-  const std::string input = args.Positional().empty() ? "-" : args.Positional()[0];
-  if (!ReadInput(input, &text, &error)) {
+  const std::string name = args.Positional().empty() ? "-" : args.Positional()[0];
+  InputFile input;
+  if (!input.Open(name, &error)) {
     context.err << "qz381 translate: " << error << "\n";
     return 1;
   }
-  // Escape sequences grow the text by about half; room for all of it up front
-  // spares copying a large output as it grows.
-  body.reserve(text.size() + text.size() / 2 + 64);
-  const int32_t rc = TranslateFirstPrint(device, text, &prologue, &body);
-  text = std::string();  // a large input need not stay while the output is written
   std::ofstream file;
   if (args.Has("--out")) file.open(*args.Value("--out"), std::ios::binary | std::ios::trunc);
   std::ostream& to = args.Has("--out") ? static_cast<std::ostream&>(file) : context.out;
-  to.write(prologue.data(), static_cast<std::streamsize>(prologue.size()));
-  to.write(body.data(), static_cast<std::streamsize>(body.size()));
+  // A megabyte at a time: the reads and writes cost little next to the
+  // translation, and memory stays a few megabytes whatever the input.
+  constexpr size_t kPiece = 1 << 20;
+  int32_t rc = output::kOposSuccess;
+  if (!StreamFirstPrint(device, input, kPiece, to, &rc, &error)) {
+    context.err << "qz381 translate: " << error << "\n";
+    return 1;
+  }
   if (!to.flush()) {
     context.err << "qz381 translate: cannot write " << args.Value("--out").value_or("the output")
                 << "\n";

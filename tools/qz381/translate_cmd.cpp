@@ -1,9 +1,12 @@
 #include "tools/qz381/translate_cmd.h"
 
+#include <memory>
+
 #include "platform/profile.h"
 #include "so/output/code_table.h"
 #include "so/output/translate.h"
 #include "so/output/units.h"
+#include "tools/qz381/args.h"
 
 namespace qz381::tool {
 
@@ -58,6 +61,37 @@ int32_t TranslateFirstPrint(output::DeviceSettings& device, std::string_view tex
   const int32_t rc = output::TranslatePrintData(device, text, *body);
   *prologue = output::BuildModePrologue(device);
   return rc;
+}
+
+bool StreamFirstPrint(output::DeviceSettings& device, InputFile& input, size_t piece,
+                      std::ostream& to, int32_t* result, std::string* error) {
+  *result = output::kOposSuccess;
+  auto write = [&to](std::string& bytes) {
+    to.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    bytes.clear();
+    return to.good();
+  };
+  output::PrintDataTranslator translator(device);
+  // The job's prologue goes first but is built once the translation has taken
+  // the pending settings, as in TranslateFirstPrint.
+  std::string out;
+  translator.Begin(out);
+  std::string prologue = output::BuildModePrologue(device);
+  if (!write(prologue) || !write(out)) return true;
+  // A piece's bytes seldom grow by more than a half; room for that spares
+  // growing the buffer.
+  out.reserve(piece + piece / 2 + 4096);
+  const std::unique_ptr<char[]> buffer(new char[piece]);
+  for (;;) {
+    size_t got = 0;
+    if (!input.Read(buffer.get(), piece, &got, error)) return false;
+    if (got == 0) break;
+    translator.Feed(std::string_view(buffer.get(), got), out);
+    if (!write(out)) return true;
+  }
+  *result = translator.End(out);
+  write(out);
+  return true;
 }
 
 }  // namespace qz381::tool

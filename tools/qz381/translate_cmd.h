@@ -5,6 +5,7 @@
 // the settings opening that device derives from its capability profile and its
 // printer type, every setting still pending.
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <string_view>
 
@@ -27,5 +28,15 @@ platform::Status FreshDeviceSettings(const std::string& profile, std::string_vie
 // keeps the capacity it had. Answers the translation's result code.
 int32_t TranslateFirstPrint(output::DeviceSettings& device, std::string_view text,
                             std::string* prologue, std::string* body);
+
+class InputFile;
+
+// The same bytes for everything `input` yields, written to `to` as they are
+// made: the input is read and translated `piece` bytes at a time into one
+// output buffer, so memory does not grow with the input. Stops early when
+// writing fails (`to` tells). False with `error` set when reading fails;
+// otherwise `result` is the translation's result code.
+bool StreamFirstPrint(output::DeviceSettings& device, InputFile& input, size_t piece,
+                      std::ostream& to, int32_t* result, std::string* error);
 
 }  // namespace qz381::tool
