@@ -160,9 +160,12 @@ bool StatusBuffer::Open(uint32_t capacity) {
 }
 
 void StatusBuffer::Close() {
-  std::lock_guard<std::mutex> hold(lock_);
-  ring_.Reset({});
-  open_ = false;
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    ring_.Reset({});
+    open_ = false;
+  }
+  arrived_.notify_all();
 }
 
 bool StatusBuffer::Append(const StatusBlock& block) {
@@ -181,12 +184,15 @@ size_t StatusBuffer::Append(std::span<const StatusBlock> blocks) {
       ring_.Push(block);
       ++stored;
     }
-    if (stored == blocks.size()) return stored;
-    capacity = ring_.capacity();
-    dropped_ += (blocks.size() - stored) * kStatusBlockSize;
-    total = dropped_;
+    if (stored < blocks.size()) {
+      capacity = ring_.capacity();
+      dropped_ += (blocks.size() - stored) * kStatusBlockSize;
+      total = dropped_;
+    }
   }
-  TraceDrop("status", capacity, (blocks.size() - stored) * kStatusBlockSize, total);
+  if (stored > 0) arrived_.notify_all();
+  if (stored < blocks.size())
+    TraceDrop("status", capacity, (blocks.size() - stored) * kStatusBlockSize, total);
   return stored;
 }
 
@@ -195,6 +201,13 @@ bool StatusBuffer::Take(StatusBlock& out) {
   if (ring_.size() < out.size()) return false;
   ring_.Pop(out);
   return true;
+}
+
+bool StatusBuffer::WaitFor(uint32_t timeout_ms) {
+  std::unique_lock<std::mutex> hold(lock_);
+  return arrived_.wait_for(hold, std::chrono::milliseconds(timeout_ms), [&] {
+    return !open_ || ring_.size() >= kStatusBlockSize;
+  }) && open_;
 }
 
 bool ReceiveBuffers::Open(uint32_t input_buffer_size) {

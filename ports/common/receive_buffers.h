@@ -102,6 +102,14 @@ class StatusBuffer : public LockedRing {
   // Moves the oldest block out; false (and `out` untouched) when fewer than
   // four bytes are buffered.
   bool Take(StatusBlock& out);  // Count() stays a multiple of four
+  // Waits until a whole block is buffered (true at once when one is), the
+  // buffer is closed or timeout_ms have passed (false for the last two).
+  // Takes nothing: the caller takes the blocks with Take. Append and Close
+  // wake it, so the wait only limits how long nothing arrives.
+  bool WaitFor(uint32_t timeout_ms);
+
+ private:
+  std::condition_variable arrived_;  // signalled after a block is stored or on Close
 };
 
 // Both buffers of one port, opened and closed together with OpenPort/ClosePort.

@@ -168,6 +168,49 @@ TEST(DataBufferTakeFor, CloseWakesTheWaiter) {
   closer.join();
 }
 
+// WaitFor: what the status thread sleeps on between blocks. The limit is far
+// longer than any test may take, so only the wake can end the wait in time.
+TEST(StatusBufferWaitFor, ABlockOrACloseEndsTheWait) {
+  const StatusBlock block = {0x10, 0x00, 0x40, 0x0f};
+  struct Case {
+    const char* name;
+    bool close;  // else a block is appended
+    bool expected;
+  };
+  for (const Case& c : {Case{"append", false, true}, Case{"close", true, false}}) {
+    SCOPED_TRACE(c.name);
+    StatusBuffer buffer;
+    ASSERT_TRUE(buffer.Open(16));
+    std::thread reader([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(30));
+      if (c.close)
+        buffer.Close();
+      else
+        buffer.Append(block);
+    });
+    const auto start = Clock::now();
+    EXPECT_EQ(buffer.WaitFor(600000), c.expected);
+    EXPECT_LT(MsSince(start), 60000);
+    reader.join();
+    StatusBlock out{};
+    EXPECT_EQ(buffer.Take(out), c.expected);
+    if (c.expected) {
+      EXPECT_EQ(out, block);
+    }
+  }
+}
+
+TEST(StatusBufferWaitFor, ABufferedBlockAnswersAtOnceAndTimeOutTakesNothing) {
+  StatusBuffer buffer;
+  ASSERT_TRUE(buffer.Open(16));
+  EXPECT_FALSE(buffer.WaitFor(0));
+  ASSERT_TRUE(buffer.Append(StatusBlock{0x10, 0x00, 0x00, 0x0f}));
+  EXPECT_TRUE(buffer.WaitFor(600000));
+  EXPECT_EQ(buffer.Count(), 4u);
+  buffer.Close();
+  EXPECT_FALSE(buffer.WaitFor(600000));
+}
+
 // One reader thread feeding, two callers taking data and status at once, as a
 // port runs; checked under ThreadSanitizer. No byte is lost or duplicated.
 TEST(ReceiveBuffersConcurrency, ReaderAndCallersShareThePort) {

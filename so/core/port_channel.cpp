@@ -19,6 +19,8 @@ const char kProductKey[] = "Software\\OLEforRetail\\ServiceInfo\\VORNAQZ381 OPOS
 // how long it rests while it is not.
 constexpr uint32_t kPollMs = 80;
 constexpr uint32_t kIdleMs = 500;
+// The most status blocks one cycle hands to the sink.
+constexpr uint32_t kBlocksPerCycle = 64;
 // What CloseChannel leaves the printer after turning automatic status off.
 constexpr uint32_t kCloseSettleMs = 500;
 
@@ -146,9 +148,15 @@ void PortChannel::StatusThreadMain() {
     if (open_owners_ != 0) {
       if (stop_) return;
       wait_ms = kPollMs;
-      uint8_t block[4] = {0, 0, 0, 0};
+      // Every block buffered since the last cycle, not one a cycle: a burst
+      // (cover, paper and drawer at once) would otherwise reach the sink a poll
+      // interval apart. Bounded so that a printer that never stops talking
+      // cannot keep the power state and the stop request from being looked at.
       CPOSPrinter* sink = sink_;
-      if (GetASBState_ && GetASBState_(block, handle_) != 0 && sink) {
+      uint8_t block[4] = {0, 0, 0, 0};
+      for (uint32_t n = 0; n < kBlocksPerCycle && GetASBState_ && !stop_; ++n) {
+        if (GetASBState_(block, handle_) == 0) break;
+        if (!sink) continue;
         if (block[0] == 0x35 && block[3] == 0x00)
           sink->OnCartridgeBlock(block);
         else
