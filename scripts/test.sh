@@ -137,7 +137,7 @@ windows_unit_tests=(platform_test common_test portcommon_test output_translate_t
                     output_queue_test so_server_test)
 windows_tests=("${windows_unit_tests[@]}" wine_regsvr32 wine_type_library_test wine_script_e2e)
 windows_files=("${windows_unit_tests[@]}" platform_test_module fake_vexlink QZ381PrinterSO Vexlink
-               com qz381-install qz381 wine_type_library_test)
+               com usb qz381-install qz381 wine_type_library_test)
 windows_linux_side=(qz381-sim qz381 qz381-install QZ381PrinterSO Vexlink com)
 stage_windows() {
   local dir="$b-win" arch=i686
