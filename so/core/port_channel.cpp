@@ -118,11 +118,11 @@ bool PortChannel::OpenChannel(const ports::DeviceOption& option, uint8_t owner) 
   }
   if (!SetDeviceOption_ || !OpenPort_) return false;
   if (SetDeviceOption_(option, handle_) == 0) {
-    platform::Trace("OpenChannel: port %d refused the settings", handle_);
+    platform::Trace("OpenChannel: port %d refused the settings", handle());
     return false;
   }
   if (OpenPort_(handle_) == 0) {
-    platform::Trace("OpenChannel: port %d did not open", handle_);
+    platform::Trace("OpenChannel: port %d did not open", handle());
     return false;
   }
   line_port_ = ports::IsLinePort(ports::PortKindOf(ports::PortNameOf(option)));

@@ -98,7 +98,8 @@ class PortChannel {
 
   platform::Clock& clock_;
   std::atomic<CPOSPrinter*> sink_{nullptr};
-  int32_t handle_ = 0;
+  // Set under the table lock by each registration, read by any thread.
+  std::atomic<int32_t> handle_{0};
   // Serial and parallel printers tell their on-line state in status blocks; on
   // other ports the port module's power state is the only news of it.
   std::atomic<bool> line_port_{false};

@@ -7,12 +7,10 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 
 #include "common/opos.h"
 #include "platform/clock.h"
 #include "platform/com.h"
-#include "platform/msgwindow.h"
 #include "platform/registry.h"
 #include "platform/sync.h"
 #include "ports/common/port_contract.h"
