@@ -37,6 +37,7 @@ struct ComExports {
   mf::GetInputBufferCountFn GetInputBufferCount;
   mf::IsPowerStateFn IsPowerState;
   mf::GetASBStateFn GetASBState;
+  mf::WaitASBStateFn WaitASBState;
 };
 
 class ComModuleTest : public testing::Test {
@@ -68,6 +69,7 @@ class ComModuleTest : public testing::Test {
     QZ381_BIND(GetInputBufferCount);
     QZ381_BIND(IsPowerState);
     QZ381_BIND(GetASBState);
+    QZ381_BIND(WaitASBState);
 #undef QZ381_BIND
   }
   static void TearDownTestSuite() {
@@ -173,6 +175,33 @@ TEST_F(ComModuleTest, ClosePortWakesABlockedReadAndClosedPortsAnswerZero) {
   EXPECT_EQ(com_.GetInputBufferCount(), 0);
   // Opens again on the same port object.
   EXPECT_NE(com_.OpenPort(), 0);
+}
+
+// The wait's limit is far beyond the test's, so only the block arriving or the
+// port closing can end it in time.
+TEST_F(ComModuleTest, WaitASBStateEndsWhenABlockArrivesOrThePortCloses) {
+  OpenCom41();
+  auto wait = [this] {
+    return std::async(std::launch::async, [this] {
+      EXPECT_EQ(com_.SetObject(port_), 1);
+      return com_.WaitASBState(600000);
+    });
+  };
+  auto arrived = wait();
+  std::this_thread::sleep_for(milliseconds(50));
+  Send({0x14, 0x20, 0x00, 0x0F});
+  ASSERT_EQ(arrived.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+  EXPECT_EQ(arrived.get(), 1);
+  EXPECT_EQ(com_.WaitASBState(600000), 1);  // still buffered: nothing was taken
+  uint8_t block[4] = {};
+  ASSERT_EQ(com_.GetASBState(block), 1);
+  EXPECT_EQ(Bytes(block, block + 4), (Bytes{0x14, 0x20, 0x00, 0x0F}));
+
+  auto closed = wait();
+  std::this_thread::sleep_for(milliseconds(50));
+  com_.ClosePort();
+  ASSERT_EQ(closed.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+  EXPECT_EQ(closed.get(), qz381::ports::kWaitUnavailable);
 }
 
 TEST_F(ComModuleTest, TheOtherSideVanishingMidWriteEndsTheWrite) {

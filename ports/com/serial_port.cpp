@@ -195,6 +195,11 @@ int32_t SerialPort::GetInputBufferCount() const {
   return static_cast<int32_t>(buffers_.data.Count());
 }
 
+int32_t SerialPort::WaitASBState(uint32_t timeout_ms) {
+  if (buffers_.status.WaitFor(timeout_ms)) return 1;
+  return buffers_.status.IsOpen() ? 0 : kWaitUnavailable;
+}
+
 int32_t SerialPort::GetASBState(uint8_t* status) {
   if (!status) return 0;
   StatusBlock block;

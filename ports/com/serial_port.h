@@ -40,6 +40,9 @@ class SerialPort {
   int32_t GetInputBufferCount() const;
   int32_t IsPowerState() const { return power_.load(std::memory_order_acquire); }
   int32_t GetASBState(uint8_t* status);
+  // 1 once a status block is buffered, 0 on time-out, kWaitUnavailable when the
+  // port is or becomes closed (so that a caller in a loop does not spin on 0).
+  int32_t WaitASBState(uint32_t timeout_ms);
 
   // Line settings as OpenPort applies them: the record's codes, and hardware
   // output flow control on CTS and DSR always.

@@ -27,6 +27,8 @@ QZ381_PORT_EXPORT void QZ381_PORT_CALL Clear(int32_t port_id);
 QZ381_PORT_EXPORT int32_t QZ381_PORT_CALL GetInputBufferCount(int32_t port_id);
 QZ381_PORT_EXPORT int32_t QZ381_PORT_CALL IsPowerState(int32_t port_id);
 QZ381_PORT_EXPORT int32_t QZ381_PORT_CALL GetASBState(uint8_t* status, int32_t port_id);
+// The port module's WaitASBState, or kWaitUnavailable when it has none.
+QZ381_PORT_EXPORT int32_t QZ381_PORT_CALL WaitASBState(uint32_t timeout_ms, int32_t port_id);
 }
 
 namespace qz381::ports::managing_form {
@@ -41,4 +43,5 @@ static_assert(std::is_same_v<decltype(&::Clear), ClearFn>);
 static_assert(std::is_same_v<decltype(&::GetInputBufferCount), GetInputBufferCountFn>);
 static_assert(std::is_same_v<decltype(&::IsPowerState), IsPowerStateFn>);
 static_assert(std::is_same_v<decltype(&::GetASBState), GetASBStateFn>);
+static_assert(std::is_same_v<decltype(&::WaitASBState), WaitASBStateFn>);
 }  // namespace qz381::ports::managing_form

@@ -36,6 +36,9 @@ QZ381_PORT_EXPORT int32_t QZ381_PORT_CALL GetInputBufferCount();
 QZ381_PORT_EXPORT int32_t QZ381_PORT_CALL IsPowerState();
 // 1 and the oldest status block in status[0..3]; 0 when none is buffered.
 QZ381_PORT_EXPORT int32_t QZ381_PORT_CALL GetASBState(uint8_t* status);
+// Optional (com has it): 1 once a status block is buffered, 0 when timeout_ms
+// pass first, kWaitUnavailable when there is no open port; it takes nothing.
+QZ381_PORT_EXPORT int32_t QZ381_PORT_CALL WaitASBState(uint32_t timeout_ms);
 }
 
 namespace qz381::ports::module_form {
@@ -51,4 +54,5 @@ static_assert(std::is_same_v<decltype(&::Clear), ClearFn>);
 static_assert(std::is_same_v<decltype(&::GetInputBufferCount), GetInputBufferCountFn>);
 static_assert(std::is_same_v<decltype(&::IsPowerState), IsPowerStateFn>);
 static_assert(std::is_same_v<decltype(&::GetASBState), GetASBStateFn>);
+static_assert(std::is_same_v<decltype(&::WaitASBState), WaitASBStateFn>);
 }  // namespace qz381::ports::module_form

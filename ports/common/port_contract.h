@@ -127,6 +127,10 @@ uint32_t ReceiveCapacity(uint32_t input_buffer_size);
 // service object.
 inline constexpr uint8_t kOwnerPosPrinter = 1;
 
+// WaitASBState's answer when the port cannot wait for a status block now (not
+// open, or its module has no such call): the caller sleeps its poll interval.
+inline constexpr int32_t kWaitUnavailable = -1;
+
 // Entry-point types of the module form (com, usb), for binding by name.
 namespace module_form {
 using CreatePortFn = int32_t(QZ381_PORT_CALL*)();
@@ -141,6 +145,9 @@ using ClearFn = void(QZ381_PORT_CALL*)();
 using GetInputBufferCountFn = int32_t(QZ381_PORT_CALL*)();
 using IsPowerStateFn = int32_t(QZ381_PORT_CALL*)();
 using GetASBStateFn = int32_t(QZ381_PORT_CALL*)(uint8_t* status);
+// Optional: 1 once a status block is buffered (taken with GetASBState), 0 when
+// timeout_ms pass first, kWaitUnavailable when the port is not open.
+using WaitASBStateFn = int32_t(QZ381_PORT_CALL*)(uint32_t timeout_ms);
 }  // namespace module_form
 
 // Entry-point types of the managing form (Vexlink): the port id comes last,
@@ -159,6 +166,8 @@ using ClearFn = void(QZ381_PORT_CALL*)(int32_t port_id);
 using GetInputBufferCountFn = int32_t(QZ381_PORT_CALL*)(int32_t port_id);
 using IsPowerStateFn = int32_t(QZ381_PORT_CALL*)(int32_t port_id);
 using GetASBStateFn = int32_t(QZ381_PORT_CALL*)(uint8_t* status, int32_t port_id);
+// As the module form's; kWaitUnavailable at once when the port's module lacks it.
+using WaitASBStateFn = int32_t(QZ381_PORT_CALL*)(uint32_t timeout_ms, int32_t port_id);
 }  // namespace managing_form
 
 }  // namespace qz381::ports

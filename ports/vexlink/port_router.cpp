@@ -44,6 +44,9 @@ std::unique_ptr<ModuleBinding> ModuleBinding::Load(const std::string& label,
   Bind(*library, "GetInputBufferCount", &entry.GetInputBufferCount);
   Bind(*library, "IsPowerState", &entry.IsPowerState);
   Bind(*library, "GetASBState", &entry.GetASBState);
+  // Optional: not every module can wait for a status block.
+  entry.WaitASBState =
+      reinterpret_cast<module_form::WaitASBStateFn>(library->Symbol("WaitASBState"));
   Bind(*library, "CreatePort", &entry.CreatePort);
   Bind(*library, "SetObject", &entry.SetObject);
   Bind(*library, "DeletePort", &entry.DeletePort);
@@ -233,6 +236,14 @@ int32_t PortRouter::GetASBState(uint8_t* status, int32_t port_id) {
   if (!entry) return 0;
   return OnPort(*entry, 0, [&](const ModuleEntryPoints& m) {
     return m.GetASBState ? m.GetASBState(status) : 0;
+  });
+}
+
+int32_t PortRouter::WaitASBState(uint32_t timeout_ms, int32_t port_id) {
+  auto entry = Find(port_id, "WaitASBState");
+  if (!entry) return kWaitUnavailable;
+  return OnPort(*entry, kWaitUnavailable, [&](const ModuleEntryPoints& m) {
+    return m.WaitASBState ? m.WaitASBState(timeout_ms) : kWaitUnavailable;
   });
 }
 

@@ -30,6 +30,7 @@ struct ModuleEntryPoints {
   module_form::GetInputBufferCountFn GetInputBufferCount = nullptr;
   module_form::IsPowerStateFn IsPowerState = nullptr;
   module_form::GetASBStateFn GetASBState = nullptr;
+  module_form::WaitASBStateFn WaitASBState = nullptr;  // optional
   module_form::CreatePortFn CreatePort = nullptr;
   module_form::SetObjectFn SetObject = nullptr;
   module_form::DeletePortFn DeletePort = nullptr;
@@ -81,6 +82,8 @@ class PortRouter {
   int32_t GetInputBufferCount(int32_t port_id);
   int32_t IsPowerState(int32_t port_id);
   int32_t GetASBState(uint8_t* status, int32_t port_id);
+  // kWaitUnavailable for an unknown port or one whose module has no WaitASBState.
+  int32_t WaitASBState(uint32_t timeout_ms, int32_t port_id);
 
  private:
   struct Entry {

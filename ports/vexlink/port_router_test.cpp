@@ -238,7 +238,11 @@ TEST_F(PortRouterTest, ForwardsWithSetObjectFirstAndAnswersZeroForUnknownIds) {
   EXPECT_EQ(router_->GetASBState(buffer, 999), 0);
   router_->ClosePort(999);
   router_->Clear(999);
+  EXPECT_EQ(router_->WaitASBState(600000, 999), kWaitUnavailable);
   EXPECT_TRUE(FakeCom::TakeLog().empty());
+  // This module cannot wait for a status block: said at once, not waited out.
+  EXPECT_EQ(router_->WaitASBState(600000, second), kWaitUnavailable);
+  FakeCom::TakeLog();
 
   EXPECT_EQ(router_->RemovePort(2, first), 0);
   EXPECT_EQ(router_->Write(data, 5, first), 5);  // still there

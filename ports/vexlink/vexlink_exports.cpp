@@ -113,4 +113,9 @@ QZ381_PORT_EXPORT int32_t QZ381_PORT_CALL GetASBState(uint8_t* status, int32_t p
                  [&] { return Router().GetASBState(status, port_id); });
 }
 
+QZ381_PORT_EXPORT int32_t QZ381_PORT_CALL WaitASBState(uint32_t timeout_ms, int32_t port_id) {
+  return Guarded("Vexlink: WaitASBState", qz381::ports::kWaitUnavailable,
+                 [&] { return Router().WaitASBState(timeout_ms, port_id); });
+}
+
 }  // extern "C"
