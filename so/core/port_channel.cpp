@@ -83,6 +83,7 @@ bool PortChannel::BindPortModule(platform::Registry& registry) {
   // claimed port needs decide whether the module is usable.
   Bind(m, "CreatePort", &CreatePort_);
   Bind(m, "RemovePort", &RemovePort_);
+  Bind(m, "WaitASBState", &WaitASBState_);
   bool ok = Bind(m, "OpenPort", &OpenPort_) & Bind(m, "Write", &Write_) & Bind(m, "Read", &Read_) &
             Bind(m, "ClosePort", &ClosePort_) & Bind(m, "Clear", &Clear_) &
             Bind(m, "SetDeviceOption", &SetDeviceOption_) &
@@ -108,6 +109,7 @@ void PortChannel::UnbindPortModule() {
   GetInputBufferCount_ = nullptr;
   IsPowerState_ = nullptr;
   GetASBState_ = nullptr;
+  WaitASBState_ = nullptr;
   module_.reset();
 }
 
@@ -178,6 +180,15 @@ void PortChannel::StatusThreadMain() {
           if (sink) sink->OnPowerState(opos::OPOS_PS_OFFLINE);
         }
       }
+    }
+    // Where the port module can wait for a status block, the thread sleeps in
+    // it for the poll interval instead, woken as soon as a block is buffered;
+    // the interval still bounds how late the power state and a stop request
+    // are looked at. A port that cannot wait now is polled as before.
+    if (wait_ms == kPollMs && WaitASBState_ &&
+        WaitASBState_(kPollMs, handle_) != ports::kWaitUnavailable) {
+      if (clock_.Wait(stop_event_, 0)) return;
+      continue;
     }
     if (clock_.Wait(stop_event_, wait_ms)) return;
   }

@@ -92,6 +92,8 @@ class PortChannel {
   ports::managing_form::GetInputBufferCountFn GetInputBufferCount_ = nullptr;
   ports::managing_form::IsPowerStateFn IsPowerState_ = nullptr;
   ports::managing_form::GetASBStateFn GetASBState_ = nullptr;
+  // Optional: with it the status thread sleeps until a block arrives.
+  ports::managing_form::WaitASBStateFn WaitASBState_ = nullptr;
 
   void StatusThreadMain();
   void StopStatusThread();

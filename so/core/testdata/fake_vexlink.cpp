@@ -4,6 +4,8 @@
 // next writes short or the next OpenPort fail. Tests load it by path (the same
 // path mngdir names), so both sides see one copy of this state.
 #include <array>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <functional>
@@ -42,6 +44,7 @@ uint32_t g_last_baud = 0;
 int32_t g_power = qz381::ports::kPowerStateUnknown;
 // Status blocks the next GetASBState calls answer, one each, oldest first.
 std::deque<std::array<uint8_t, 4>> g_blocks;
+std::condition_variable g_block_pushed;  // for WaitASBState
 std::set<uint64_t> g_threads;
 uint64_t g_last_thread = 0;
 
@@ -167,6 +170,15 @@ int32_t QZ381_PORT_CALL GetASBState(uint8_t* status, int32_t /*port_id*/) {
   return 1;
 }
 
+// Sleeps until a block is queued, as com does for a block the reader stores.
+int32_t QZ381_PORT_CALL WaitASBState(uint32_t timeout_ms, int32_t /*port_id*/) {
+  std::unique_lock<std::mutex> guard(g_mutex);
+  return g_block_pushed.wait_for(guard, std::chrono::milliseconds(timeout_ms),
+                                 [] { return !g_blocks.empty(); })
+             ? 1
+             : 0;
+}
+
 // --- test-only exports -------------------------------------------------------
 
 // Forgets the counters, the recorded threads and any pending failure.
@@ -249,6 +261,7 @@ QZ381_PORT_EXPORT void FakeVexlinkPushStatusBlock(const uint8_t* block) {
   std::array<uint8_t, 4> b;
   std::memcpy(b.data(), block, 4);
   g_blocks.push_back(b);
+  g_block_pushed.notify_all();
 }
 
 // Status blocks not yet taken by GetASBState.
