@@ -123,7 +123,7 @@ TEST(DataBufferTakeFor, ZeroTimeoutMakesOnePass) {
   Bytes out(4);
   const auto start = Clock::now();
   EXPECT_EQ(buffer.TakeFor(out, 0), 2u);
-  EXPECT_LT(MsSince(start), 50);
+  EXPECT_LT(MsSince(start), 5000);  // generous: it catches a pass that waits
 }
 
 TEST(DataBufferTakeFor, AnswersWhatCameWhenTheTimeRunsOut) {
