@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/registry.h"
 #include "platform/serial.h"
 #include "ports/com/serial_port.h"
@@ -69,7 +70,7 @@ void BM_RealTimeStatusRoundTrip(benchmark::State& state) {
   registry->SetValue(platform::Hive::kLocalMachine, platform::kSerialCommKey, printer.slave(),
                      platform::RegValue::Text("COM61"));
   auto serial = platform::NewSystemSerialPorts(*registry);
-  ports::SerialPort port(*serial, 10000);
+  ports::SerialPort port(*serial, platform::SystemClock(), 10000);
   ports::DeviceOption option = ports::DefaultDeviceOption();
   ports::SetPortName(option, "COM61");
   option.baudRate = static_cast<uint32_t>(state.range(0));
