@@ -1,7 +1,9 @@
 #include "so/core/port_channel.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <iterator>
 #include <list>
 
 #include "common/opos.h"
@@ -84,11 +86,17 @@ bool PortChannel::BindPortModule(platform::Registry& registry) {
   Bind(m, "CreatePort", &CreatePort_);
   Bind(m, "RemovePort", &RemovePort_);
   Bind(m, "WaitASBState", &WaitASBState_);
-  bool ok = Bind(m, "OpenPort", &OpenPort_) & Bind(m, "Write", &Write_) & Bind(m, "Read", &Read_) &
-            Bind(m, "ClosePort", &ClosePort_) & Bind(m, "Clear", &Clear_) &
-            Bind(m, "SetDeviceOption", &SetDeviceOption_) &
-            Bind(m, "GetInputBufferCount", &GetInputBufferCount_) &
-            Bind(m, "IsPowerState", &IsPowerState_) & Bind(m, "GetASBState", &GetASBState_);
+  // Every one is looked up, so that the trace names each that is missing.
+  const bool found[] = {Bind(m, "OpenPort", &OpenPort_),
+                        Bind(m, "Write", &Write_),
+                        Bind(m, "Read", &Read_),
+                        Bind(m, "ClosePort", &ClosePort_),
+                        Bind(m, "Clear", &Clear_),
+                        Bind(m, "SetDeviceOption", &SetDeviceOption_),
+                        Bind(m, "GetInputBufferCount", &GetInputBufferCount_),
+                        Bind(m, "IsPowerState", &IsPowerState_),
+                        Bind(m, "GetASBState", &GetASBState_)};
+  const bool ok = std::all_of(std::begin(found), std::end(found), [](bool b) { return b; });
   if (!ok) {
     platform::Trace("BindPortModule: %s lacks a required entry point", path.c_str());
     UnbindPortModule();
