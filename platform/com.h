@@ -200,6 +200,12 @@ HRESULT VariantClear(VARIANT* v);
 
 #endif  // !_WIN32
 
+// What a server's DllRegisterServer answers when its class could not be
+// registered (olectl.h's value; nothing else of that header is needed).
+#ifndef SELFREG_E_CLASS
+#define SELFREG_E_CLASS ((HRESULT)0x80040201)
+#endif
+
 namespace qz381::platform {
 
 // "{73CB53A0-3B85-4DF8-A28D-731B63BE43B7}" form, upper case.

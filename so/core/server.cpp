@@ -113,9 +113,9 @@ QZ381_EXPORT HRESULT STDAPICALLTYPE DllRegisterServer() {
       reg.SetValue(Hive::kClassesRoot, clsid_key + "\\InprocServer32", "ThreadingModel",
                    RegValue::Text("Apartment")),
   };
-  // The answer is S_OK whatever happened, as installers expect; the trace says
-  // why. A registration that could not be written whole (no rights to a key)
-  // is taken out again rather than left half there.
+  // A registration that could not be written whole (no rights to a key) is
+  // taken out again rather than left half there, and the installer is told:
+  // SELFREG_E_CLASS, with the reason in the trace.
   bool whole = !path.empty();
   if (path.empty()) platform::Trace("DllRegisterServer: the server's own path is unknown");
   for (const auto& st : results) {
@@ -132,8 +132,9 @@ QZ381_EXPORT HRESULT STDAPICALLTYPE DllRegisterServer() {
       platform::Trace("DllRegisterServer: %s", st.ToString().c_str());
     }
   }
-  if (!whole) DllUnregisterServer();
-  return S_OK;
+  if (whole) return S_OK;
+  DllUnregisterServer();
+  return SELFREG_E_CLASS;
 }
 
 QZ381_EXPORT HRESULT STDAPICALLTYPE DllUnregisterServer() {

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "platform/com.h"
@@ -106,6 +107,19 @@ TEST_F(ServerTest, RegistrationWritesAndUnregistrationRemovesBothKeys) {
   EXPECT_FALSE(reg->KeyExists(Hive::kClassesRoot, std::string("CLSID\\") + kClsid).ok());
   // Unregistering what is not there still answers S_OK.
   EXPECT_EQ(unregister_(), S_OK);
+}
+
+// A registry that cannot be written (here a file whose folder is a plain file,
+// which no rights can change) fails the registration: the installer hears of
+// it, and nothing is left half there.
+TEST_F(ServerTest, ARegistrationThatCannotBeWrittenFailsAndLeavesNothing) {
+  const std::string not_a_folder = dir_.File("plain-file");
+  { std::ofstream(not_a_folder) << "x"; }
+  platform::SetEnvironmentValue("QZ381_REGISTRY", not_a_folder + "/registry.reg");
+  EXPECT_EQ(register_(), SELFREG_E_CLASS);
+  EXPECT_FALSE(std::filesystem::exists(not_a_folder + "/registry.reg"));
+  platform::SetEnvironmentValue("QZ381_REGISTRY", registry_path_);
+  EXPECT_EQ(register_(), S_OK);
 }
 
 }  // namespace
