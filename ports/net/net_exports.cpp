@@ -125,4 +125,11 @@ QZ381_PORT_EXPORT int32_t QZ381_PORT_CALL GetASBState(uint8_t* status) {
   });
 }
 
+QZ381_PORT_EXPORT int32_t QZ381_PORT_CALL WaitASBState(uint32_t timeout_ms) {
+  return Guarded("net: WaitASBState", qz381::ports::kWaitUnavailable, [&] {
+    auto port = Current();
+    return port ? port->WaitASBState(timeout_ms) : qz381::ports::kWaitUnavailable;
+  });
+}
+
 }  // extern "C"

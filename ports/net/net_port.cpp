@@ -215,6 +215,11 @@ int32_t NetPort::GetInputBufferCount() const {
   return static_cast<int32_t>(buffers_.data.Count());
 }
 
+int32_t NetPort::WaitASBState(uint32_t timeout_ms) {
+  if (buffers_.status.WaitFor(timeout_ms)) return 1;
+  return buffers_.status.IsOpen() ? 0 : kWaitUnavailable;
+}
+
 int32_t NetPort::GetASBState(uint8_t* status) {
   if (!status) return 0;
   StatusBlock block;

@@ -70,6 +70,9 @@ class NetPort {
   // the connection is back before the next call: a caller that polls (the
   // service object's status thread) sees every loss and restores the printer.
   int32_t IsPowerState() const;
+  // Waits up to timeout_ms for a status block: 1 when one is buffered, 0 at
+  // the limit, kWaitUnavailable when the port is not open.
+  int32_t WaitASBState(uint32_t timeout_ms);
   int32_t GetASBState(uint8_t* status);
 
   // The printer's address from a settings record: the port name is the host

@@ -219,6 +219,11 @@ int32_t UsbPort::IsPowerState() const {
   return presence_.load() == kUsbPresent ? kPowerStateOnline : kPowerStateOffline;
 }
 
+int32_t UsbPort::WaitASBState(uint32_t timeout_ms) {
+  if (buffers_.status.WaitFor(timeout_ms)) return 1;
+  return buffers_.status.IsOpen() ? 0 : kWaitUnavailable;
+}
+
 int32_t UsbPort::GetASBState(uint8_t* status) {
   if (!status) return 0;
   StatusBlock block;

@@ -48,6 +48,9 @@ class UsbPort {
   void Clear();
   int32_t GetInputBufferCount() const;
   int32_t IsPowerState() const;
+  // Waits up to timeout_ms for a status block: 1 when one is buffered, 0 at
+  // the limit, kWaitUnavailable when the port is not open.
+  int32_t WaitASBState(uint32_t timeout_ms);
   int32_t GetASBState(uint8_t* status);
 
   int32_t presence() const { return presence_.load(); }
