@@ -80,28 +80,21 @@ void DataBuffer::Close() {
 }
 
 size_t DataBuffer::Append(std::span<const uint8_t> bytes) {
-  return Append(std::span<const std::span<const uint8_t>>(&bytes, 1));
-}
-
-size_t DataBuffer::Append(std::span<const std::span<const uint8_t>> runs) {
-  size_t offered = 0;
+  if (bytes.empty()) return 0;
   size_t stored = 0;
   size_t capacity = 0;
   uint64_t total = 0;
   {
     std::lock_guard<std::mutex> hold(lock_);
     if (!open_) return 0;
-    for (std::span<const uint8_t> run : runs) {
-      offered += run.size();
-      stored += ring_.Push(run);
-    }
+    stored = ring_.Push(bytes);
     capacity = ring_.capacity();
-    dropped_ += offered - stored;
+    dropped_ += bytes.size() - stored;
     total = dropped_;
   }
   if (stored > 0) arrived_.notify_all();
   // Traced outside the lock: the sink may be a file.
-  if (stored < offered) TraceDrop("data", capacity, offered - stored, total);
+  if (stored < bytes.size()) TraceDrop("data", capacity, bytes.size() - stored, total);
   return stored;
 }
 
@@ -169,31 +162,27 @@ void StatusBuffer::Close() {
 }
 
 bool StatusBuffer::Append(const StatusBlock& block) {
-  return Append(std::span<const StatusBlock>(&block, 1)) == 1;
-}
-
-size_t StatusBuffer::Append(std::span<const StatusBlock> blocks) {
-  size_t stored = 0;
+  bool stored = false;
   size_t capacity = 0;
   uint64_t total = 0;
   {
     std::lock_guard<std::mutex> hold(lock_);
-    if (!open_) return 0;
-    for (const StatusBlock& block : blocks) {
-      if (ring_.free_space() < block.size()) break;
+    if (!open_) return false;
+    stored = ring_.free_space() >= block.size();
+    if (stored) {
       ring_.Push(block);
-      ++stored;
-    }
-    if (stored < blocks.size()) {
+    } else {
       capacity = ring_.capacity();
-      dropped_ += (blocks.size() - stored) * kStatusBlockSize;
+      dropped_ += block.size();
       total = dropped_;
     }
   }
-  if (stored > 0) arrived_.notify_all();
-  if (stored < blocks.size())
-    TraceDrop("status", capacity, (blocks.size() - stored) * kStatusBlockSize, total);
-  return stored;
+  if (stored) {
+    arrived_.notify_all();
+    return true;
+  }
+  TraceDrop("status", capacity, block.size(), total);
+  return false;
 }
 
 bool StatusBuffer::Take(StatusBlock& out) {

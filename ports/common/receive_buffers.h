@@ -75,8 +75,6 @@ class DataBuffer : public LockedRing {
 
   // Appends as much as fits; answers the bytes stored. Called by the reader.
   size_t Append(std::span<const uint8_t> bytes);
-  // The runs in order under one lock, as if appended one by one.
-  size_t Append(std::span<const std::span<const uint8_t>> runs);
   // Moves up to out.size() bytes out, oldest first, without waiting.
   size_t Take(std::span<uint8_t> out);
   // As Take, but keeps taking bytes as they arrive until `out` is full or
@@ -97,8 +95,6 @@ class StatusBuffer : public LockedRing {
 
   // Stores the block, or drops all four bytes when fewer than four are free.
   bool Append(const StatusBlock& block);
-  // The blocks in order under one lock; answers how many were stored.
-  size_t Append(std::span<const StatusBlock> blocks);
   // Moves the oldest block out; false (and `out` untouched) when fewer than
   // four bytes are buffered.
   bool Take(StatusBlock& out);  // Count() stays a multiple of four

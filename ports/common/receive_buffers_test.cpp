@@ -91,29 +91,6 @@ TEST(StatusBuffer, TakeNeedsAWholeBlock) {
   EXPECT_EQ(out, (StatusBlock{0xA, 0xB, 0xC, 0xD}));
 }
 
-// A chunk's runs and blocks are stored together; at the limit the outcome is
-// that of storing them one by one: data cut at the last byte that fits, whole
-// blocks until one does not fit, every dropped byte counted.
-TEST(ReceiveBuffers, AChunkStoredTogetherFillsAsOneByOneWould) {
-  ReceiveBuffers buffers;
-  ASSERT_TRUE(buffers.Open(10));
-  StatusRecogniser recogniser(buffers.data, buffers.status);
-  // Data 1-6, a block, data 7-9, two blocks, data 0x0A-0x0C.
-  recogniser.Feed(Bytes{1, 2,    3,    4,    5,    6,    0x14, 0x20, 0x00, 0x0F, 7,    8,
-                        9, 0x35, 0x40, 0x41, 0x00, 0x10, 0x00, 0x03, 0x0F, 0x0A, 0x0B, 0x0C});
-  Bytes data(16);
-  data.resize(buffers.data.Take(data));
-  EXPECT_EQ(data, (Bytes{1, 2, 3, 4, 5, 6, 7, 8, 9, 0x0A}));
-  EXPECT_EQ(buffers.data.DroppedBytes(), 2u);
-  StatusBlock block;
-  ASSERT_TRUE(buffers.status.Take(block));
-  EXPECT_EQ(block, (StatusBlock{0x14, 0x20, 0x00, 0x0F}));
-  ASSERT_TRUE(buffers.status.Take(block));
-  EXPECT_EQ(block, (StatusBlock{0x35, 0x40, 0x41, 0x00}));
-  EXPECT_FALSE(buffers.status.Take(block));
-  EXPECT_EQ(buffers.status.DroppedBytes(), 4u);
-}
-
 // TakeFor: what Read needs from the buffer. Times are generous lower bounds
 // and loose upper bounds; the point is "waits" versus "does not wait".
 TEST(DataBufferTakeFor, ZeroTimeoutMakesOnePass) {

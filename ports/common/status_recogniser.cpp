@@ -99,16 +99,7 @@ uint64_t Openings(const uint8_t* bytes, size_t count) {
 }  // namespace
 
 void StatusRecogniser::AppendData(const uint8_t* bytes, size_t count) {
-  if (count > 0) runs_.emplace_back(bytes, count);
-}
-
-// One lock of each buffer a chunk: the chunk's data first, then its blocks, so
-// a reader that sees a block has every byte that came before it.
-void StatusRecogniser::Flush() {
-  if (!runs_.empty()) data_.Append(std::span<const std::span<const uint8_t>>(runs_));
-  if (!blocks_.empty()) status_.Append(std::span<const StatusBlock>(blocks_));
-  runs_.clear();
-  blocks_.clear();
+  if (count > 0) data_.Append(std::span<const uint8_t>(bytes, count));
 }
 
 void StatusRecogniser::Feed(std::span<const uint8_t> chunk) {
@@ -124,15 +115,14 @@ void StatusRecogniser::Feed(std::span<const uint8_t> chunk) {
       collected_[matched_++] = bytes[at++];
     }
     if (matched_ == kStatusBlockSize) {
-      blocks_.push_back(collected_);
+      status_.Append(collected_);
       matched_ = 0;
       allowance_ = true;
       run = at;
     } else if (at < size) {
       // The byte that broke the match is data like the bytes before it; it
       // does not get a second look as the start of a block.
-      // Stored now: the held block's storage is used again further on.
-      data_.Append(std::span<const uint8_t>(collected_.data(), matched_));
+      AppendData(collected_.data(), matched_);
       matched_ = 0;
       allowance_ = true;
       run = at++;
@@ -163,8 +153,9 @@ void StatusRecogniser::Feed(std::span<const uint8_t> chunk) {
       const bool fourth = kAccept.at[3][bytes[start + 3]];
       if (second & third & fourth) {
         AppendData(bytes + run, start - run);
-        StatusBlock& block = blocks_.emplace_back();
+        StatusBlock block;
         std::copy(bytes + start, bytes + start + kStatusBlockSize, block.begin());
+        status_.Append(block);
         run = next = start + kStatusBlockSize;
       } else {
         // Broken at the first position that refuses its byte; that byte is
@@ -196,7 +187,6 @@ void StatusRecogniser::Feed(std::span<const uint8_t> chunk) {
     }
   }
   if (data_end > run) AppendData(bytes + run, data_end - run);
-  Flush();
 
   if (matched_ == 0) return;
   if (allowance_) {

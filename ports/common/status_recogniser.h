@@ -13,7 +13,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
-#include <vector>
 
 #include "ports/common/receive_buffers.h"
 
@@ -40,7 +39,6 @@ class StatusRecogniser {
 
  private:
   void AppendData(const uint8_t* bytes, size_t count);
-  void Flush();
 
   DataBuffer& data_;
   StatusBuffer& status_;
@@ -48,9 +46,6 @@ class StatusRecogniser {
   size_t matched_ = 0;     // the match position p
   bool allowance_ = true;  // may a partial block cross the next chunk boundary
   uint64_t discarded_ = 0;
-  // What one Feed found, stored into the buffers together at its end.
-  std::vector<std::span<const uint8_t>> runs_;
-  std::vector<StatusBlock> blocks_;
 };
 
 }  // namespace qz381::ports
