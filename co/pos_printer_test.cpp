@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "co/testdata/co_fixture.h"
+#include "platform/thread_id.h"
 
 namespace qz381::testing {
 namespace {
@@ -20,8 +21,11 @@ namespace {
 using platform::Hive;
 using platform::RegValue;
 
+// The system's thread number: std::thread ids are numbered by each module's
+// own copy of the threads library on Windows, so they mean nothing across
+// modules.
 uint64_t ThisThread() {
-  return std::hash<std::thread::id>{}(std::this_thread::get_id());
+  return platform::CurrentThreadNumber();
 }
 
 class CoTest : public ::testing::Test {

@@ -45,6 +45,11 @@ class TempDir {
   fs::path path_;
 };
 
+// A path as the installer writes it: with the system's own separator.
+std::string Native(const fs::path& path) {
+  return fs::path(path).make_preferred().string();
+}
+
 std::string Text(Registry& reg, Hive hive, const std::string& key, const std::string& name) {
   std::string text = "<missing>";
   ReadText(reg, hive, key, name, &text);
@@ -76,19 +81,20 @@ TEST_F(InstallTest, WritesProductKeyCopiesFilesAndRegisters) {
   Registry& reg = platform::DefaultRegistry();
   ASSERT_TRUE(Install(reg, options_).ok());
 
-  const std::string root = fs::absolute(dir_.path() / "prefix").lexically_normal().string();
-  const std::string modules = root + "/lib/qz381/";
-  EXPECT_EQ(Text(reg, Hive::kLocalMachine, kProductKey, "Installdir"), root + "/share/qz381");
+  const fs::path root = fs::absolute(dir_.path() / "prefix").lexically_normal();
+  const fs::path modules = root / "lib" / "qz381";
+  EXPECT_EQ(Text(reg, Hive::kLocalMachine, kProductKey, "Installdir"),
+            Native(root / "share" / "qz381"));
   EXPECT_EQ(Text(reg, Hive::kLocalMachine, kProductKey, "mngdir"),
-            modules + "Vexlink" QZ381_MODULE_SUFFIX);
+            Native(modules / ("Vexlink" QZ381_MODULE_SUFFIX)));
   EXPECT_EQ(Text(reg, Hive::kLocalMachine, kProductKey, "comdir"),
-            modules + "com" QZ381_MODULE_SUFFIX);
+            Native(modules / ("com" QZ381_MODULE_SUFFIX)));
   EXPECT_EQ(Text(reg, Hive::kLocalMachine, kProductKey, "usbdir"),
-            modules + "usb" QZ381_MODULE_SUFFIX);
+            Native(modules / ("usb" QZ381_MODULE_SUFFIX)));
   EXPECT_EQ(Text(reg, Hive::kLocalMachine, kProductKey, "netdir"),
-            modules + "net" QZ381_MODULE_SUFFIX);
+            Native(modules / ("net" QZ381_MODULE_SUFFIX)));
   for (const char* name : {"setup.inf", "posprn.inf", "QZ381.inf", "70-qz381-usb.rules"}) {
-    EXPECT_TRUE(platform::FileExists(root + "/share/qz381/" + name)) << name;
+    EXPECT_TRUE(platform::FileExists(Native(root / "share" / "qz381" / name))) << name;
   }
   // The module registered itself from where it was installed, into the same file.
   EXPECT_EQ(Text(reg, Hive::kClassesRoot, "QZ381InstallTest", ""), layout_.service_object);
@@ -146,7 +152,8 @@ TEST_F(DeviceTest, WritesTheSetupUtilityValuesInOrder) {
   EXPECT_EQ(Text(*reg_, Hive::kLocalMachine, key, "DeviceName"), "QZ381");
   EXPECT_EQ(Text(*reg_, Hive::kLocalMachine, key, "Port"), "COM3");
   EXPECT_EQ(Text(*reg_, Hive::kLocalMachine, key, "Version"), "1.9.12");
-  EXPECT_EQ(Text(*reg_, Hive::kLocalMachine, key, "inf"), install_dir_ + "/QZ381.inf");
+  EXPECT_EQ(Text(*reg_, Hive::kLocalMachine, key, "inf"),
+            Native(fs::path(install_dir_) / "QZ381.inf"));
   EXPECT_EQ(Text(*reg_, Hive::kLocalMachine, key, "LDN"), "Receipt");
   uint32_t number = 0;
   ASSERT_TRUE(ReadNumber(*reg_, Hive::kLocalMachine, key, "Model", &number).ok());

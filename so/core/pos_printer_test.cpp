@@ -363,7 +363,7 @@ TEST_F(SoTest, MalformedRegistryFileIs106WithATraceNamingFileAndLine) {
 int32_t InvokeById(so::CPOSPrinter* p, DISPID id) {
   std::string_view sig = opos::kDispatchMethods[id - 1].params;
   std::vector<VARIANT> v(sig.size());
-  int32_t longs[8] = {};
+  LONG longs[8] = {};
   BSTR bstrs[8] = {};
   for (size_t i = 0; i < sig.size(); ++i) {
     VARIANT& a = v[sig.size() - 1 - i];

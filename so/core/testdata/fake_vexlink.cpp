@@ -13,8 +13,8 @@
 #include <mutex>
 #include <set>
 #include <string>
-#include <thread>
 
+#include "platform/thread_id.h"
 #include "ports/common/managing_exports.h"
 #include "ports/common/net_address.h"
 
@@ -48,8 +48,11 @@ std::condition_variable g_block_pushed;  // for WaitASBState
 std::set<uint64_t> g_threads;
 uint64_t g_last_thread = 0;
 
+// The system's thread number: std::thread ids are numbered by each module's
+// own copy of the threads library on Windows, so they mean nothing across
+// modules.
 uint64_t ThisThread() {
-  return std::hash<std::thread::id>{}(std::this_thread::get_id());
+  return qz381::platform::CurrentThreadNumber();
 }
 
 // Called with g_mutex held by every entry point.
@@ -275,8 +278,8 @@ QZ381_PORT_EXPORT uint32_t FakeVexlinkLastBaudRate() {
   return g_last_baud;
 }
 
-// How many threads called an entry point since the reset, and the hash of the
-// last one (std::hash of its std::thread::id).
+// How many threads called an entry point since the reset, and the last one
+// (its system thread number).
 QZ381_PORT_EXPORT int32_t FakeVexlinkThreadCount() {
   std::lock_guard<std::mutex> guard(g_mutex);
   return static_cast<int32_t>(g_threads.size());
