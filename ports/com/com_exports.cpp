@@ -1,136 +1,25 @@
 // The exports of the com module: the module form of the port contract, acting
-// on the calling thread's current port. The port table is the module's only
-// state; it is made on first use (a function-local static, so loading the
-// module runs no code of ours and needs no loader lock on Windows). Every body
-// runs inside Guarded: nothing thrown leaves the module.
-#include <memory>
-
+// on the calling thread's current serial port (module_export_bodies.h).
 #include "platform/clock.h"
 #include "platform/serial.h"
-#include "platform/trace.h"
 #include "ports/com/serial_port.h"
-#include "ports/common/export_guard.h"
+#include "ports/common/module_export_bodies.h"
 #include "ports/common/module_exports.h"
-#include "ports/common/port_table.h"
 
 namespace qz381::ports {
 namespace {
 
-PortTable<SerialPort>& Table() {
-  static PortTable<SerialPort> table(kComPortIdBase, kComPortIdLimit);
-  return table;
-}
-
-std::shared_ptr<SerialPort> Current() {
-  return Table().Current();
-}
+struct ComModule {
+  using Port = SerialPort;
+  static constexpr const char* kName = "com";
+  static constexpr int32_t kIdBase = kComPortIdBase;
+  static constexpr int32_t kIdLimit = kComPortIdLimit;
+  static int32_t Create(PortTable<Port>& table) {
+    return table.Create(platform::DefaultSerialPorts(), platform::DefaultClock());
+  }
+};
 
 }  // namespace
 }  // namespace qz381::ports
 
-using qz381::ports::Current;
-using qz381::ports::Guarded;
-using qz381::ports::Table;
-namespace platform = qz381::platform;
-
-extern "C" {
-
-QZ381_PORT_EXPORT int32_t QZ381_PORT_CALL CreatePort() {
-  return Guarded("com: CreatePort", int32_t{-1}, [] {
-    const int32_t id = Table().Create(platform::DefaultSerialPorts(), platform::DefaultClock());
-    if (id < 0) platform::Trace("com: CreatePort: port ids used up");
-    return id;
-  });
-}
-
-QZ381_PORT_EXPORT int32_t QZ381_PORT_CALL SetObject(int32_t port_id) {
-  return Guarded("com: SetObject", int32_t{0}, [&] {
-    if (Table().Select(port_id)) return 1;
-    platform::Trace("com: SetObject(%d): no such port; selection unchanged", port_id);
-    return 0;
-  });
-}
-
-QZ381_PORT_EXPORT int32_t QZ381_PORT_CALL DeletePort(int32_t port_id) {
-  return Guarded("com: DeletePort", int32_t{0}, [&] {
-    std::shared_ptr<qz381::ports::SerialPort> doomed = Table().Remove(port_id);
-    if (!doomed) {
-      platform::Trace("com: DeletePort(%d): no such port", port_id);
-      return 0;
-    }
-    // Closed outside the table's lock: closing joins the reader thread.
-    doomed->ClosePort();
-    return 1;
-  });
-}
-
-QZ381_PORT_EXPORT int32_t QZ381_PORT_CALL SetDeviceOption(qz381::ports::DeviceOption option) {
-  return Guarded("com: SetDeviceOption", int32_t{0}, [&] {
-    auto port = Current();
-    return port ? port->SetDeviceOption(option) : 0;
-  });
-}
-
-QZ381_PORT_EXPORT int32_t QZ381_PORT_CALL OpenPort() {
-  return Guarded("com: OpenPort", int32_t{0}, [] {
-    auto port = Current();
-    return port ? port->OpenPort() : 0;
-  });
-}
-
-QZ381_PORT_EXPORT void QZ381_PORT_CALL ClosePort() {
-  Guarded("com: ClosePort", [] {
-    if (auto port = Current()) port->ClosePort();
-  });
-}
-
-QZ381_PORT_EXPORT int32_t QZ381_PORT_CALL Write(const uint8_t* data, int32_t length) {
-  return Guarded("com: Write", int32_t{0}, [&] {
-    auto port = Current();
-    return port ? port->Write(data, length) : 0;
-  });
-}
-
-QZ381_PORT_EXPORT int32_t QZ381_PORT_CALL Read(uint8_t* buffer, int32_t length,
-                                               uint32_t timeout_ms) {
-  return Guarded("com: Read", int32_t{0}, [&] {
-    auto port = Current();
-    return port ? port->Read(buffer, length, timeout_ms) : 0;
-  });
-}
-
-QZ381_PORT_EXPORT void QZ381_PORT_CALL Clear() {
-  Guarded("com: Clear", [] {
-    if (auto port = Current()) port->Clear();
-  });
-}
-
-QZ381_PORT_EXPORT int32_t QZ381_PORT_CALL GetInputBufferCount() {
-  return Guarded("com: GetInputBufferCount", int32_t{0}, [] {
-    auto port = Current();
-    return port ? port->GetInputBufferCount() : 0;
-  });
-}
-
-QZ381_PORT_EXPORT int32_t QZ381_PORT_CALL IsPowerState() {
-  return Guarded("com: IsPowerState", int32_t{0}, [] {
-    auto port = Current();
-    return port ? port->IsPowerState() : 0;
-  });
-}
-
-QZ381_PORT_EXPORT int32_t QZ381_PORT_CALL GetASBState(uint8_t* status) {
-  return Guarded("com: GetASBState", int32_t{0}, [&] {
-    auto port = Current();
-    return port ? port->GetASBState(status) : 0;
-  });
-}
-
-QZ381_PORT_EXPORT int32_t QZ381_PORT_CALL WaitASBState(uint32_t timeout_ms) {
-  return Guarded("com: WaitASBState", qz381::ports::kWaitUnavailable, [&] {
-    auto port = Current();
-    return port ? port->WaitASBState(timeout_ms) : qz381::ports::kWaitUnavailable;
-  });
-}
-
-}  // extern "C"
+QZ381_DEFINE_MODULE_EXPORTS(qz381::ports::ComModule)

@@ -8,12 +8,21 @@
 
 namespace qz381::ports {
 
-// Traces the exception being handled; call only inside a catch block.
-void TraceEscapedException(const char* where) noexcept;
+// Names an export in trace lines: one string ("Vexlink: OpenPort"), or the
+// module and the call apart ({"com", "Write"}), printed as "com: Write".
+struct ExportName {
+  ExportName(const char* where) : module(where) {}  // NOLINT: implicit by design
+  ExportName(const char* module_name, const char* call_name)
+      : module(module_name), call(call_name) {}
+  const char* module;
+  const char* call = nullptr;
+};
 
-// `where` names the module and the call ("com: Write").
+// Traces the exception being handled; call only inside a catch block.
+void TraceEscapedException(ExportName where) noexcept;
+
 template <typename Result, typename Body>
-Result Guarded(const char* where, Result failure, Body&& body) noexcept {
+Result Guarded(ExportName where, Result failure, Body&& body) noexcept {
   try {
     return std::forward<Body>(body)();
   } catch (...) {
@@ -23,7 +32,7 @@ Result Guarded(const char* where, Result failure, Body&& body) noexcept {
 }
 
 template <typename Body>
-void Guarded(const char* where, Body&& body) noexcept {
+void Guarded(ExportName where, Body&& body) noexcept {
   try {
     std::forward<Body>(body)();
   } catch (...) {

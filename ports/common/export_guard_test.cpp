@@ -40,7 +40,7 @@ TEST_F(ExportGuardTest, WhateverIsThrownBecomesTheFailureValueAndATraceLine) {
   };
   for (const auto& c : cases) {
     lines_.clear();
-    EXPECT_EQ(Guarded("com: Write", int32_t{0},
+    EXPECT_EQ(Guarded({"com", "Write"}, int32_t{0},
                       [&] {
                         c.thrower();
                         return int32_t{7};
