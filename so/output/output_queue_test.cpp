@@ -59,7 +59,8 @@ struct Record {
   std::vector<int32_t> states;     // changes only
   Strings events;                  // "OutputComplete 1", "Error 114 201 1 11", "StatusUpdate 1001"
   uint64_t error_at = 0;
-  int reads = 0;  // ReadPortBytes calls
+  int reads = 0;          // ReadPortBytes calls
+  int status_checks = 0;  // StatusCheck calls
   int rotation_resets = 0, answers = 0, unlocked_writes = 0, prologues_not_sent = 0, discards = 0;
 };
 
@@ -93,6 +94,13 @@ class FakeDevice final : public OutputDevice {
     std::lock_guard lock(mu_);
     scripted_.push_back({response, delay, std::move(first)});
   }
+  // Sets the printer's status; answers how many status checks came before, so
+  // that a test can wait for the first check that saw it.
+  int SetStatus(ResultPair value) {
+    std::lock_guard lock(mu_);
+    status = value;
+    return rec_.status_checks;
+  }
   void Answer(int32_t response) {
     Change([](Record& r) { ++r.answers; });
     Set([&](FakeDevice& d) { d.response_value_ = response; });
@@ -112,7 +120,14 @@ class FakeDevice final : public OutputDevice {
   uint32_t ChunkSize() override { return Get(chunk); }
   std::string BuildPrologue() override { return Get(prologue); }
   std::string PageModeHeader() override { return kHeader; }
-  ResultPair StatusCheck() override { return Get(status); }
+  ResultPair StatusCheck() override {
+    ResultPair now;
+    Change([&](Record& r) {
+      ++r.status_checks;
+      now = status;
+    });
+    return now;
+  }
   void ResetRotation() override {
     Change([](Record& r) { ++r.rotation_resets; });
   }
@@ -653,11 +668,12 @@ TEST_F(OutputQueueTest, ClearOutputDuringTheConfirmationWaitLeavesTheFreedJobAlo
   queue.Start();
   ASSERT_EQ(requested.get_future().wait_for(5s), std::future_status::ready);
   queue.ClearOutput();
-  fake.Set([](FakeDevice& d) { d.status = kCoverOpen; });  // ends the wait with a failure
-  fake.WaitFor([](const Record& r) { return r.discards == 1; });
-  // The wait has seen the cover open once the status is read again; give it the
-  // read period the fake device uses, then check nothing was reported.
-  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(fake.Snap().discards, 1);
+  // The next status check sees the cover open and ends the wait with a failure,
+  // the one the freed job must not be given. Nothing else checks the status
+  // meanwhile, and a wait that never saw it would hold up job B below.
+  const int checks = fake.SetStatus(kCoverOpen);
+  ASSERT_TRUE(fake.WaitFor([checks](const Record& r) { return r.status_checks > checks; }));
   fake.Set([](FakeDevice& d) { d.status = kOk, d.answering = true; });
   queue.SubmitOutput(true, {"B"});
   Settle(Events(1));
