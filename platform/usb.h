@@ -9,7 +9,8 @@
 // fixed positions and routes by the leading "\". <instance> is the printer's
 // serial number written as hex digits (so no serial number can put "COM" into
 // a path, which would route the printer to the serial module), or, for a
-// printer without one, "&" and the USB port chain it is plugged into (1-1.4).
+// printer without one or one whose number another attached printer of its
+// product reports too, "&" and the USB port chain it is plugged into (1-1.4).
 // Either way a printer plugged back into the same socket gets the same path.
 //
 // On Linux the printers are the kernel's USB printer class devices (subsystem
@@ -112,8 +113,9 @@ class UsbPrinters {
   virtual ~UsbPrinters() = default;
 
   // Every attached USB printer, in a stable order (by device node). Root hubs
-  // and devices that are not printers are never listed. Ok with an empty list
-  // when none is attached; kIoError when the system cannot be asked.
+  // and devices that are not printers are never listed; no two listed printers
+  // share a path. Ok with an empty list when none is attached; kIoError when
+  // the system cannot be asked.
   virtual Status Enumerate(std::vector<UsbPrinterInfo>* out) = 0;
   // Opens the printer at `path` for reading and writing, held by this caller
   // alone. kNotFound when no attached printer has that path, kBusy when

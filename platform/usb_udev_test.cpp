@@ -316,6 +316,42 @@ TEST_P(UsbContractTest, AStormOfChangesEndsInTheTreeAsItIs) {
 INSTANTIATE_TEST_SUITE_P(Backends, UsbContractTest, ::testing::Values("fake", "udev"),
                          [](const auto& info) { return std::string(info.param); });
 
+// Cheap printers often carry one serial number for a whole batch: two of them
+// must still get two paths, each opening its own printer.
+TEST(UdevUsbTest, PrintersSharingASerialNumberAreNamedByTheirSockets) {
+  if (!testbed::InMock()) GTEST_SKIP() << "not running under umockdev";
+  testbed::UsbTestbed bed;
+  const testbed::TestPrinter first = bed.AddPrinter(kVendor, kProduct, "QZ0001", "1-1", 0);
+  const testbed::TestPrinter second = bed.AddPrinter(kVendor, kProduct, "QZ0001", "1-2", 1);
+  bed.AddPrinter(kVendor, kProduct, "QZ0002", "1-3", 2);
+  std::vector<UsbPrinterInfo> list;
+  ASSERT_TRUE(DefaultUsbPrinters().Enumerate(&list).ok());
+  std::vector<std::string> paths;
+  for (const UsbPrinterInfo& info : list) paths.push_back(info.path);
+  ASSERT_EQ(paths,
+            (std::vector<std::string>{UsbInterfacePath(kVendor, kProduct, "", "1-1"),
+                                      UsbInterfacePath(kVendor, kProduct, "", "1-2"),
+                                      UsbInterfacePath(kVendor, kProduct, "QZ0002", "1-3")}));
+  EXPECT_EQ(list[1].serial, "QZ0001");
+
+  const std::pair<std::string, testbed::TestPrinter> twins[] = {{paths[0], first},
+                                                                {paths[1], second}};
+  for (const auto& [path, printer] : twins) {
+    Status status;
+    auto device = DefaultUsbPrinters().Open(path, &status);
+    ASSERT_TRUE(device) << status.ToString();
+    EXPECT_EQ(device->node(), printer.node);
+    const Bytes mark = {static_cast<uint8_t>(printer.node.back())};
+    size_t written = 0;
+    ASSERT_TRUE(device->Write(mark, 1000, &written).ok());
+    pollfd ready{printer.host_fd, POLLIN, 0};
+    ASSERT_EQ(::poll(&ready, 1, 2000), 1) << path;
+    uint8_t got = 0;
+    EXPECT_EQ(::read(printer.host_fd, &got, 1), 1);
+    EXPECT_EQ(got, mark[0]) << path;
+  }
+}
+
 TEST(FaultInjectingUsbTest, FailsTheChosenCallOnceOrFromThenOn) {
   FakeUsbPrinters fake;
   auto line = fake.Plug({"", "", kVendor, kProduct, "S1"});

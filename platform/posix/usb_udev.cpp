@@ -50,8 +50,9 @@ bool ParseHex16(const char* text, uint16_t* out) {
   return true;
 }
 
-// What a usbmisc device is, when it is a printer interface with a node.
-std::optional<UsbPrinterInfo> PrinterInfoOf(udev_device* device) {
+// What a usbmisc device is, when it is a printer interface with a node;
+// `chain` gets the USB port chain it is plugged into.
+std::optional<UsbPrinterInfo> PrinterInfoOf(udev_device* device, std::string* chain = nullptr) {
   const char* node = udev_device_get_devnode(device);
   if (!node) return std::nullopt;
   // Parents belong to the child: not unreferenced here.
@@ -67,10 +68,27 @@ std::optional<UsbPrinterInfo> PrinterInfoOf(udev_device* device) {
     return std::nullopt;
   }
   if (const char* serial = udev_device_get_sysattr_value(usb, "serial")) info.serial = serial;
-  const char* chain = udev_device_get_sysname(usb);
+  const char* sysname = udev_device_get_sysname(usb);
   info.node = node;
-  info.path = UsbInterfacePath(info.vendor, info.product, info.serial, chain ? chain : "");
+  info.path = UsbInterfacePath(info.vendor, info.product, info.serial, sysname ? sysname : "");
+  if (chain) *chain = sysname ? sysname : "";
   return info;
+}
+
+// Printers of one product that report the same serial number (cheap printers
+// often carry one number for a whole batch) would share a path, and the second
+// could never be opened by it: each of them is named by its socket instead, as
+// a printer without a serial number is.
+void NameTwinsBySocket(std::vector<UsbPrinterInfo>& printers,
+                       const std::map<std::string, std::string>& chain_of_node) {
+  std::map<std::string, int> uses;
+  for (const UsbPrinterInfo& p : printers) ++uses[p.path];
+  for (UsbPrinterInfo& p : printers) {
+    if (uses[p.path] < 2) continue;
+    Trace("USB printers: %s is not the only printer with serial number '%s'; named by its socket",
+          p.node.c_str(), p.serial.c_str());
+    p.path = UsbInterfacePath(p.vendor, p.product, "", chain_of_node.at(p.node));
+  }
 }
 
 Status ListPrinters(std::vector<UsbPrinterInfo>* out) {
@@ -82,13 +100,19 @@ Status ListPrinters(std::vector<UsbPrinterInfo>* out) {
       udev_enumerate_scan_devices(listing.get()) < 0) {
     return Status::Fail(Outcome::kIoError, "USB printers: cannot list usbmisc devices", errno);
   }
+  std::map<std::string, std::string> chain_of_node;
   udev_list_entry* entry = nullptr;
   udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(listing.get())) {
     UdevPtr<udev_device> device(
         udev_device_new_from_syspath(context.get(), udev_list_entry_get_name(entry)));
     if (!device) continue;  // gone between the scan and now
-    if (auto info = PrinterInfoOf(device.get())) out->push_back(std::move(*info));
+    std::string chain;
+    if (auto info = PrinterInfoOf(device.get(), &chain)) {
+      chain_of_node[info->node] = chain;
+      out->push_back(std::move(*info));
+    }
   }
+  NameTwinsBySocket(*out, chain_of_node);
   // lp2 before lp10: by node length, then by text.
   std::sort(out->begin(), out->end(), [](const UsbPrinterInfo& a, const UsbPrinterInfo& b) {
     return a.node.size() != b.node.size() ? a.node.size() < b.node.size() : a.node < b.node;
