@@ -149,7 +149,8 @@ void UsbPort::OnDeviceChange() {
   std::lock_guard hold(lifecycle_);
   if (!open_.load() || !watch_) return;
   const std::vector<platform::UsbChangeNote> notes = watch_->Take();
-  if (watch_->Overflowed()) {
+  const bool notes_lost = watch_->Overflowed();
+  if (notes_lost) {
     platform::Trace("usb: port %d: device changes came faster than they were handled", id_);
   }
   // Any change is a chance for a printer that went away to come back.
@@ -162,9 +163,12 @@ void UsbPort::OnDeviceChange() {
       }
       continue;
     }
-    // Removal: Linux has no query before it, nothing can be refused.
+    // Removal: Linux has no query before it, nothing can be refused. The node
+    // says which printer left; its path may be one another printer carried
+    // too (two that report one serial number), so it counts only without a node.
     std::shared_ptr<platform::UsbDevice> device = Device();
-    if (!device || (note.node != device->node() && note.path != device->path())) continue;
+    if (!device) continue;
+    if (note.node.empty() ? note.path != device->path() : note.node != device->node()) continue;
     {
       std::lock_guard hold_device(device_lock_);
       device_.reset();
@@ -172,6 +176,11 @@ void UsbPort::OnDeviceChange() {
     device->Interrupt();
     presence_.store(kUsbRemoved);
     platform::Trace("usb: port %d: %s was removed", id_, path_.c_str());
+  }
+  // The removal of the printer held may have been among the notes lost: open
+  // it afresh rather than go on with a device that may be gone.
+  if (notes_lost && presence_.load() == kUsbPresent) {
+    presence_.store(Attach() ? kUsbPresent : kUsbRemoved);
   }
 }
 

@@ -120,6 +120,21 @@ TEST_F(UsbPortTest, UnplugAndReplugTurnThePowerStateByThemselves) {
   EXPECT_EQ(line_->TakeWritten(), (Bytes{'b', 'a', 'c', 'k'}));
 }
 
+TEST_F(UsbPortTest, ARemovalOfAnotherPrinterLeavesThePortOnline) {
+  Open();
+  auto other = printers_.Plug({"", "", 0x3A81, 0x0381, "QZ2"}, "1-2");
+  const std::string other_path = printers_.LastPlugged().path;
+  // A second printer that once carried the same path (one serial number for
+  // two printers) leaves under another node.
+  printers_.Plug({path_, "/dev/usb/lp9", 0x3A81, 0x0381, "QZ1"});
+  printers_.Unplug(other_path);
+  printers_.Unplug(path_);
+  for (int i = 0; i < 10; ++i) platform::WaitAndPumpMessages(10);
+  EXPECT_EQ(port_.IsPowerState(), kOnline);
+  EXPECT_EQ(WriteText(port_, "still"), 5);
+  EXPECT_EQ(line_->TakeWritten(), (Bytes{'s', 't', 'i', 'l', 'l'}));
+}
+
 TEST_F(UsbPortTest, AWriteThatFindsThePrinterGoneReattachesWhenItIsBack) {
   Open();
   // No message is pumped: the write is the first to notice.
