@@ -107,6 +107,19 @@ TEST_F(UsbPortTest, OpenCarriesBytesAndSplitsStatusBlocksFromData) {
   EXPECT_EQ(port_.IsPowerState(), kOnline);  // presence keeps its value
 }
 
+TEST_F(UsbPortTest, APrinterHeldElsewhereDoesNotOpenUntilItIsLetGo) {
+  Open();
+  UsbPort second(printers_, 30004);
+  Configure(second, path_);
+  EXPECT_EQ(second.OpenPort(), 0);
+  EXPECT_EQ(second.IsPowerState(), kOffline);
+  EXPECT_EQ(WriteText(second, "x"), 0);
+  port_.ClosePort();
+  EXPECT_EQ(second.OpenPort(), 1);
+  EXPECT_EQ(WriteText(second, "x"), 1);
+  EXPECT_EQ(line_->TakeWritten(), Bytes{'x'});
+}
+
 TEST_F(UsbPortTest, UnplugAndReplugTurnThePowerStateByThemselves) {
   Open();
   printers_.Unplug(path_);
