@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,12 @@ constexpr uint16_t kVendor = 0x3A81;
 constexpr uint16_t kProduct = 0x0381;
 constexpr char kUsbDevice[] = "QZ381USB";
 constexpr int32_t kReceipt = 2;
+
+// The threads this process runs now.
+size_t ThreadCount() {
+  namespace fs = std::filesystem;
+  return static_cast<size_t>(std::distance(fs::directory_iterator("/proc/self/task"), {}));
+}
 
 class UsbE2eTest : public E2eTest {
  protected:
@@ -64,6 +71,7 @@ class UsbE2eTest : public E2eTest {
 
 TEST_F(UsbE2eTest, PrintsSurvivesUnplugAndReplugAndLosesNoJob) {
   EXPECT_EQ(path_.find("COM"), std::string::npos);
+  const size_t threads_before = ThreadCount();
   ASSERT_EQ(printer().Open(kUsbDevice), 0);
   ASSERT_EQ(printer().ClaimDevice(1000), 0);
   ASSERT_EQ(Set("PowerNotify", 1), 0);
@@ -115,6 +123,9 @@ TEST_F(UsbE2eTest, PrintsSurvivesUnplugAndReplugAndLosesNoJob) {
   EXPECT_LT(first, second);
   EXPECT_EQ(std::count(journal.begin(), journal.end(), "TEXT \"after the replug\""), 1);
   EXPECT_EQ(printer().Close(), 0);
+  // The port's reader and its watch of device changes ended with the port,
+  // as did the service object's threads.
+  EXPECT_EQ(ThreadCount(), threads_before);
 }
 
 TEST_F(UsbE2eTest, ARecordedPrinterThatIsNotAttachedCannotBeOpened) {
