@@ -1,12 +1,6 @@
 // One suite for every Sockets backend: what the net port module may rely on,
 // run against the in-memory network and against real TCP on the loopback
 // address. Only loopback addresses are used.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -16,6 +10,7 @@
 
 #include "platform/socket.h"
 #include "platform/socket_fake.h"
+#include "platform/testbed/loopback_peer.h"
 
 namespace qz381::platform {
 namespace {
@@ -93,91 +88,27 @@ class FakePeer final : public Peer {
   size_t accepted_ = 0;
 };
 
-// A listening socket on 127.0.0.1 at a port the system picks.
-int ListenOnLoopback(int backlog, uint16_t* port, int receive_buffer = 0) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (receive_buffer > 0) {
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
-  }
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  EXPECT_EQ(::listen(fd, backlog), 0);
-  socklen_t length = sizeof address;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  *port = ntohs(address.sin_port);
-  return fd;
-}
-
+// Real TCP on 127.0.0.1, the printer played by the test equipment.
 class LoopbackPeer final : public Peer {
  public:
-  LoopbackPeer() { listener_ = ListenOnLoopback(4, &port_, 4096); }
-  ~LoopbackPeer() override {
-    for (int fd : {connection_, listener_, silent_, queued_}) {
-      if (fd >= 0) ::close(fd);
-    }
-  }
   Sockets& sockets() override { return DefaultSockets(); }
   std::string host() const override { return "127.0.0.1"; }
-  uint16_t port() const override { return port_; }
-  void Accept() override {
-    if (connection_ >= 0) ::close(connection_);
-    connection_ = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-    ASSERT_GE(connection_, 0);
-  }
-  void Send(const Bytes& bytes) override {
-    ASSERT_EQ(::send(connection_, bytes.data(), bytes.size(), MSG_NOSIGNAL),
-              static_cast<ssize_t>(bytes.size()));
-  }
-  Bytes Receive(size_t count) override {
-    Bytes out;
-    const auto deadline = Clock::now() + milliseconds(2000);
-    while (out.size() < count && Clock::now() < deadline) {
-      pollfd pfd{connection_, POLLIN, 0};
-      if (::poll(&pfd, 1, 50) <= 0) continue;
-      uint8_t buffer[4096];
-      const ssize_t n = ::recv(connection_, buffer, std::min(sizeof buffer, count - out.size()), 0);
-      if (n <= 0) break;
-      out.insert(out.end(), buffer, buffer + n);
-    }
-    return out;
-  }
-  void Close() override {
-    ::close(connection_);
-    connection_ = -1;
-  }
-  void Break() override {
-    const linger abort{1, 0};  // closing with a zero linger sends a reset
-    ::setsockopt(connection_, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
-    Close();
-  }
+  uint16_t port() const override { return printer_.port(); }
+  void Accept() override { ASSERT_TRUE(printer_.Accept()); }
+  void Send(const Bytes& bytes) override { ASSERT_EQ(printer_.Send(bytes), bytes.size()); }
+  Bytes Receive(size_t count) override { return printer_.Receive(count); }
+  void Close() override { printer_.Close(); }
+  void Break() override { printer_.Break(); }
   void StopReading() override {}  // it reads only when asked to
-  uint16_t RefusingPort() override {
-    uint16_t port = 0;
-    ::close(ListenOnLoopback(1, &port));  // bound and let go: nobody is there
-    return port;
-  }
+  uint16_t RefusingPort() override { return testbed::RefusingLoopbackPort(); }
   uint16_t SilentPort() override {
-    // A backlog of 0 holds one connection nobody accepts; the system drops
-    // the next one's handshake, so its connect is never answered.
-    uint16_t port = 0;
-    silent_ = ListenOnLoopback(0, &port);
-    queued_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(port);
-    EXPECT_EQ(::connect(queued_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    return port;
+    silent_ = std::make_unique<testbed::SilentLoopbackPort>();
+    return silent_->port();
   }
 
  private:
-  int listener_ = -1;
-  int connection_ = -1;
-  int silent_ = -1;
-  int queued_ = -1;
-  uint16_t port_ = 0;
+  testbed::LoopbackPeer printer_{testbed::Loopback::kIpv4, 4096};
+  std::unique_ptr<testbed::SilentLoopbackPort> silent_;
 };
 
 enum class Backend { kFake, kLoopback };
@@ -326,34 +257,24 @@ INSTANTIATE_TEST_SUITE_P(Backends, SocketContractTest,
 
 // Names the loopback backend alone can show.
 TEST(LoopbackSocketTest, ConnectsByHostNameAndByIpv6Literal) {
-  uint16_t port = 0;
-  const int listener = ListenOnLoopback(4, &port);
   Status status;
-  // "localhost" may list ::1 first, where nobody listens: the next address is tried.
-  auto by_name = DefaultSockets().Connect("localhost", port, kConnectMs, nullptr, &status);
-  EXPECT_NE(by_name, nullptr) << status.ToString();
-  ::close(listener);
-
-  const int listener6 = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in6 address{};
-  address.sin6_family = AF_INET6;
-  address.sin6_addr = in6addr_loopback;
-  if (listener6 < 0 || ::bind(listener6, reinterpret_cast<sockaddr*>(&address), sizeof address) ||
-      ::listen(listener6, 4)) {
-    if (listener6 >= 0) ::close(listener6);
-    GTEST_SKIP() << "no IPv6 loopback here";
+  {
+    testbed::LoopbackPeer printer;
+    ASSERT_TRUE(printer.listening());
+    // "localhost" may list ::1 first, where nobody listens: the next address is tried.
+    auto by_name =
+        DefaultSockets().Connect("localhost", printer.port(), kConnectMs, nullptr, &status);
+    EXPECT_NE(by_name, nullptr) << status.ToString();
   }
-  socklen_t length = sizeof address;
-  ::getsockname(listener6, reinterpret_cast<sockaddr*>(&address), &length);
+  testbed::LoopbackPeer printer(testbed::Loopback::kIpv6);
+  if (!printer.listening()) GTEST_SKIP() << "no IPv6 loopback here";
   for (const char* host : {"::1", "[::1]"}) {
-    auto socket =
-        DefaultSockets().Connect(host, ntohs(address.sin6_port), kConnectMs, nullptr, &status);
+    auto socket = DefaultSockets().Connect(host, printer.port(), kConnectMs, nullptr, &status);
     EXPECT_NE(socket, nullptr) << host << ": " << status.ToString();
     if (socket) {
-      EXPECT_EQ(socket->name(), "[::1]:" + std::to_string(ntohs(address.sin6_port)));
+      EXPECT_EQ(socket->name(), "[::1]:" + std::to_string(printer.port()));
     }
   }
-  ::close(listener6);
 }
 
 TEST(FaultInjectingSocketsTest, FailsTheChosenCallOnceOrFromThenOn) {

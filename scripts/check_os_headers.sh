@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Only platform/ talks to the operating system. Fails, listing each offending
-# line, when any other source includes an operating-system header. Test
-# equipment (the virtual printer, test fixtures, fuzz targets, benchmarks and
-# unit tests) may use POSIX directly.
+# line, when any other source includes an operating-system header. The unit
+# tests beside the code are checked too: what they need of the system (a
+# loopback printer, a pseudo-terminal) comes from platform/ test equipment.
+# Test equipment outside platform/ (the virtual printer, the end-to-end
+# fixtures in tests/, fuzz targets, benchmarks) may use POSIX directly.
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -18,7 +20,7 @@ mapfile -t sources < <(find . \
      -o -path ./tools/sim -o -path ./tests -o -path ./fuzz -o -path ./bench \) -prune -o \
   -type f \( -name '*.h' -o -name '*.hpp' -o -name '*.hh' -o -name '*.c' -o -name '*.cc' \
      -o -name '*.cpp' -o -name '*.cxx' -o -name '*.inl' -o -name '*.ipp' \) \
-  -not -name '*_test.cpp' -print | sort)
+  -print | sort)
 
 if ((${#sources[@]} == 0)); then
   echo "os-headers: no sources to check"

@@ -2,12 +2,6 @@
 // bounds) and over real TCP to a printer played on the loopback address.
 #include "ports/net/net_port.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -16,6 +10,7 @@
 #include <vector>
 
 #include "platform/socket_fake.h"
+#include "platform/testbed/loopback_peer.h"
 
 namespace qz381::ports {
 namespace {
@@ -241,60 +236,12 @@ TEST_F(NetPortFakeTest, ClosePortEndsAReconnectionThatNobodyAnswers) {
   EXPECT_EQ(port_.Read(data, 1, 0), 0);
 }
 
-// A printer on the loopback address, played with plain sockets.
-class LoopbackPrinter {
- public:
-  LoopbackPrinter() {
-    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    EXPECT_EQ(::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    EXPECT_EQ(::listen(listener_, 4), 0);
-    socklen_t length = sizeof address;
-    ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
-  }
-  ~LoopbackPrinter() {
-    Drop();
-    ::close(listener_);
-  }
-  uint16_t port() const { return port_; }
-  bool Accept() {
-    pollfd pfd{listener_, POLLIN, 0};
-    if (::poll(&pfd, 1, 5000) != 1) return false;
-    connection_ = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-    return connection_ >= 0;
-  }
-  void Send(const Bytes& bytes) {
-    EXPECT_EQ(::send(connection_, bytes.data(), bytes.size(), MSG_NOSIGNAL),
-              static_cast<ssize_t>(bytes.size()));
-  }
-  Bytes Receive(size_t count) {
-    Bytes out;
-    while (out.size() < count) {
-      pollfd pfd{connection_, POLLIN, 0};
-      if (::poll(&pfd, 1, 2000) != 1) break;
-      uint8_t buffer[256];
-      const ssize_t n = ::recv(connection_, buffer, std::min(sizeof buffer, count - out.size()), 0);
-      if (n <= 0) break;
-      out.insert(out.end(), buffer, buffer + n);
-    }
-    return out;
-  }
-  void Drop() {
-    if (connection_ >= 0) ::close(connection_);
-    connection_ = -1;
-  }
-
- private:
-  int listener_ = -1;
-  int connection_ = -1;
-  uint16_t port_ = 0;
-};
+using platform::testbed::Loopback;
+using platform::testbed::LoopbackPeer;
 
 TEST(NetPortLoopbackTest, ConnectsCarriesStatusAndReconnectsOverRealTcp) {
-  LoopbackPrinter printer;
+  LoopbackPeer printer;
+  ASSERT_TRUE(printer.listening());
   NetPort port(platform::DefaultSockets(), 40001);
   ASSERT_EQ(port.SetDeviceOption(Option(kHost, printer.port())), 1);
   ASSERT_EQ(port.OpenPort(), 1);
@@ -304,26 +251,26 @@ TEST(NetPortLoopbackTest, ConnectsCarriesStatusAndReconnectsOverRealTcp) {
   const Bytes asb_on = {0x00, 0x1D, 0x61, 0x0F};
   EXPECT_EQ(port.Write(asb_on.data(), 4), 4);
   EXPECT_EQ(printer.Receive(4), asb_on);
-  printer.Send({0x10, 0x00, 0x00, 0x0F, 0x35, 0x40, 0x40, 0x00});
+  printer.Send(Bytes{0x10, 0x00, 0x00, 0x0F, 0x35, 0x40, 0x40, 0x00});
   uint8_t block[4];
   ASSERT_TRUE(WaitFor([&] { return port.GetASBState(block) == 1; }));
   EXPECT_EQ(Bytes(block, block + 4), (Bytes{0x10, 0x00, 0x00, 0x0F}));
   ASSERT_TRUE(WaitFor([&] { return port.GetASBState(block) == 1; }));
   EXPECT_EQ(Bytes(block, block + 4), (Bytes{0x35, 0x40, 0x40, 0x00}));
 
-  printer.Drop();
+  printer.Close();
   ASSERT_TRUE(WaitFor([&] { return port.IsPowerState() == kPowerStateOffline; }));
   ASSERT_TRUE(printer.Accept());
   ASSERT_TRUE(WaitFor([&] { return port.IsPowerState() == kPowerStateOnline; }));
   const uint8_t request[] = {0x10, 0x04, 0x01};
   EXPECT_EQ(port.Write(request, 3), 3);
   EXPECT_EQ(printer.Receive(3), Bytes(request, request + 3));
-  printer.Send({0x16});
+  printer.Send(Bytes{0x16});
   uint8_t reply = 0;
   EXPECT_EQ(port.Read(&reply, 1, 2000), 1);
   EXPECT_EQ(reply, 0x16);
   port.ClosePort();
-  EXPECT_EQ(printer.Receive(1), Bytes{});  // the module closed its end
+  EXPECT_TRUE(printer.WaitPeerClosed());  // the module closed its end
 }
 
 }  // namespace
