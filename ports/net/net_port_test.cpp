@@ -273,5 +273,97 @@ TEST(NetPortLoopbackTest, ConnectsCarriesStatusAndReconnectsOverRealTcp) {
   EXPECT_TRUE(printer.WaitPeerClosed());  // the module closed its end
 }
 
+// Every form of address a device entry may hold reaches a printer listening
+// there; one that is not there fails the open in its own way and in time.
+TEST(NetPortLoopbackTest, OpensByAddressOrHostNameAndFailsInTimeWhereNothingAnswers) {
+  LoopbackPeer v4;
+  LoopbackPeer v6(Loopback::kIpv6);
+  ASSERT_TRUE(v4.listening());
+  platform::testbed::SilentLoopbackPort silent;
+  struct Case {
+    const char* host;
+    LoopbackPeer* printer;  // null: the open fails
+    uint16_t port;
+    int64_t most_ms;  // the open answers within this
+  };
+  const Case cases[] = {
+      {"127.0.0.1", &v4, v4.port(), 2000},
+      {"localhost", &v4, v4.port(), 2000},
+      {"::1", &v6, v6.port(), 2000},
+      {"[::1]", &v6, v6.port(), 2000},
+      {"127.0.0.1", nullptr, platform::testbed::RefusingLoopbackPort(), 2000},
+      // Nothing answers: the connect limit, and not much more.
+      {"127.0.0.1", nullptr, silent.port(), NetPort::kConnectMs + 1500},
+      {"printer..shop", nullptr, v4.port(), 100},
+      {"127.0.0.1:9100", nullptr, v4.port(), 100},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.host) + " port " + std::to_string(c.port));
+    if (c.printer == &v6 && !v6.listening()) continue;  // no IPv6 loopback here
+    NetPort port(platform::DefaultSockets(), 40002);
+    ASSERT_EQ(port.SetDeviceOption(Option(c.host, c.port)), 1);
+    const auto asked = Clock::now();
+    const int32_t opened = port.OpenPort();
+    EXPECT_LT(Clock::now() - asked, milliseconds(c.most_ms));
+    EXPECT_EQ(opened, c.printer ? 1 : 0);
+    if (!c.printer) {
+      EXPECT_NE(port.IsPowerState(), kPowerStateOnline);
+      continue;
+    }
+    ASSERT_TRUE(c.printer->Accept());
+    const uint8_t init[] = {0x1B, 0x40};
+    EXPECT_EQ(port.Write(init, 2), 2);
+    EXPECT_EQ(c.printer->Receive(2), Bytes(init, init + 2));
+    port.ClosePort();
+    EXPECT_TRUE(c.printer->WaitPeerClosed());
+  }
+}
+
+// A printer that answers with garbage and floods the port, then with a status
+// block; then one that takes nothing at all. The port stays bounded and
+// usable and ends promptly.
+TEST(NetPortLoopbackTest, AGarbageFloodAndAPrinterThatNeverReadsStayBounded) {
+  LoopbackPeer printer(Loopback::kIpv4, 4096);
+  ASSERT_TRUE(printer.listening());
+  NetPort port(platform::DefaultSockets(), 40003);
+  DeviceOption option = Option(kHost, printer.port());
+  option.inputBufferSize = 256;
+  option.timeouts.writeTotalTimeoutMultiplier = 0;
+  option.timeouts.writeTotalTimeoutConstant = 200;
+  ASSERT_EQ(port.SetDeviceOption(option), 1);
+  ASSERT_EQ(port.OpenPort(), 1);
+  ASSERT_TRUE(printer.Accept());
+
+  // Block openings that never finish, and bytes no block has.
+  const Bytes pattern = {0x10, 0x00, 0x00, 0x41, 0xC3, 0x07, 0x35, 0x40, 0xFF};
+  Bytes garbage;
+  while (garbage.size() < 1000000) garbage.insert(garbage.end(), pattern.begin(), pattern.end());
+  ASSERT_EQ(printer.Send(garbage, 10000), garbage.size());
+  const Bytes block = {0x14, 0x00, 0x00, 0x0F};
+  ASSERT_EQ(printer.Send(block), block.size());
+  uint8_t taken[4];
+  ASSERT_TRUE(WaitFor([&] { return port.GetASBState(taken) == 1; }, 10000));
+  EXPECT_EQ(Bytes(taken, taken + 4), block);
+  EXPECT_EQ(port.GetASBState(taken), 0);
+  EXPECT_EQ(port.GetInputBufferCount(), 256);
+  EXPECT_EQ(port.IsPowerState(), kPowerStateOnline);
+
+  // The printer reads nothing from now on: each write ends at its limit with
+  // what the connection took, and the connection stays.
+  const Bytes job(1 << 20, 0x41);
+  bool cut_short = false;
+  for (int i = 0; i < 8 && !cut_short; ++i) {
+    const auto asked = Clock::now();
+    const int32_t n = port.Write(job.data(), static_cast<int32_t>(job.size()));
+    EXPECT_LT(Clock::now() - asked, milliseconds(1500));
+    cut_short = n < static_cast<int32_t>(job.size());
+  }
+  EXPECT_TRUE(cut_short) << "8 MiB went into a connection nobody reads";
+  EXPECT_EQ(port.IsPowerState(), kPowerStateOnline);
+  const auto asked = Clock::now();
+  port.ClosePort();
+  EXPECT_LT(Clock::now() - asked, milliseconds(100));
+}
+
 }  // namespace
 }  // namespace qz381::ports
