@@ -95,7 +95,9 @@ TEST_F(UsbPortTest, OpenCarriesBytesAndSplitsStatusBlocksFromData) {
   ASSERT_EQ(port_.GetASBState(got), 1);
   EXPECT_EQ(Bytes(got, got + 4), (Bytes{0x14, 0x00, 0x00, 0x0F}));
   EXPECT_EQ(port_.WaitASBState(0), 0);
+  const auto asked = Clock::now();
   EXPECT_EQ(port_.Read(got, 1, 50), 0);  // nothing buffered: the time-out, then 0
+  EXPECT_GE(Clock::now() - asked, milliseconds(45));
   EXPECT_EQ(port_.GetInputBufferCount(), 0);
 
   port_.ClosePort();
@@ -164,17 +166,69 @@ TEST_F(UsbPortTest, AWriteThatFindsThePrinterGoneReattachesWhenItIsBack) {
   EXPECT_EQ(line_->TakeWritten(), (Bytes{'o', 'k'}));
 }
 
-TEST_F(UsbPortTest, AWriteThatTimesOutLeavesThePortAsItWas) {
-  platform::FaultInjectingUsbPrinters faulty(printers_);
-  UsbPort port(faulty, 30002);
+// Printers whose driver never finishes a write: each write waits for nothing,
+// notes the time limit it was given and answers that the time ran out.
+class StalledPrinters final : public platform::UsbPrinters {
+ public:
+  explicit StalledPrinters(platform::UsbPrinters& inner) : inner_(inner) {}
+  platform::Status Enumerate(std::vector<platform::UsbPrinterInfo>* out) override {
+    return inner_.Enumerate(out);
+  }
+  std::unique_ptr<platform::UsbDevice> Open(std::string_view path,
+                                            platform::Status* status) override {
+    auto device = inner_.Open(path, status);
+    if (!device) return nullptr;
+    ++opens_;
+    return std::make_unique<Device>(std::move(device), limits_);
+  }
+  std::unique_ptr<platform::UsbWatch> Watch(std::function<void()> changed,
+                                            platform::Status* status) override {
+    return inner_.Watch(std::move(changed), status);
+  }
+  std::vector<uint32_t> limits() const { return *limits_; }
+  int opens() const { return opens_; }
+
+ private:
+  class Device final : public platform::UsbDevice {
+   public:
+    Device(std::unique_ptr<platform::UsbDevice> inner,
+           std::shared_ptr<std::vector<uint32_t>> limits)
+        : inner_(std::move(inner)), limits_(std::move(limits)) {}
+    platform::Status Read(std::span<uint8_t> buffer, uint32_t timeout_ms, size_t* got) override {
+      return inner_->Read(buffer, timeout_ms, got);
+    }
+    platform::Status Write(std::span<const uint8_t>, uint32_t timeout_ms,
+                           size_t* written) override {
+      limits_->push_back(timeout_ms);
+      *written = 0;
+      return platform::Status::Fail(platform::Outcome::kTimedOut, "stalled");
+    }
+    void Interrupt() override { inner_->Interrupt(); }
+    const std::string& path() const override { return inner_->path(); }
+    const std::string& node() const override { return inner_->node(); }
+
+   private:
+    std::unique_ptr<platform::UsbDevice> inner_;
+    std::shared_ptr<std::vector<uint32_t>> limits_;
+  };
+
+  platform::UsbPrinters& inner_;
+  std::shared_ptr<std::vector<uint32_t>> limits_ = std::make_shared<std::vector<uint32_t>>();
+  int opens_ = 0;
+};
+
+TEST_F(UsbPortTest, AWriteTheDriverDoesNotFinishIsAbandonedAtItsLimit) {
+  StalledPrinters stalled(printers_);
+  UsbPort port(stalled, 30002);
   Configure(port, path_);
   ASSERT_EQ(port.OpenPort(), 1);
-  faulty.FailCall(platform::UsbCall::kWrite, 1, platform::FaultMode::kOnce,
-                  platform::Outcome::kTimedOut);
   EXPECT_EQ(WriteText(port, "0123456789"), 0);
+  EXPECT_EQ(WriteText(port, std::string(100, 'x')), 0);
+  // 50 ms a byte and 5000 ms more.
+  EXPECT_EQ(stalled.limits(), (std::vector<uint32_t>{5500, 10000}));
+  // The port stays as it was: on-line, and the printer is not opened again.
   EXPECT_EQ(port.IsPowerState(), kOnline);
-  EXPECT_EQ(faulty.Calls(platform::UsbCall::kOpen), 1);  // no reattach
-  EXPECT_EQ(WriteText(port, "ok"), 2);
+  EXPECT_EQ(stalled.opens(), 1);
 }
 
 TEST_F(UsbPortTest, AStormOfChangesEndsOnlineWithTheLastPrinter) {
