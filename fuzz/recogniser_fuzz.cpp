@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "ports/common/status_recogniser.h"
+#include "ports/common/testdata/recogniser_model.h"
 
 namespace {
 
@@ -24,44 +25,6 @@ using qz381::ports::StatusRecogniser;
 void Check(bool ok) {
   if (!ok) std::abort();
 }
-
-// The rules with no batching and no buffers: the reference the real thing must match.
-struct Model {
-  std::vector<uint8_t> data;
-  std::vector<StatusBlock> blocks;
-  StatusBlock collected{};
-  size_t p = 0;
-  bool allowance = true;
-
-  void Feed(std::span<const uint8_t> chunk) {
-    if (chunk.empty()) return;
-    for (uint8_t byte : chunk) {
-      if (StatusRecogniser::Accepts(p, byte)) {
-        collected[p++] = byte;
-        if (p == 4) {
-          blocks.push_back(collected);
-          p = 0;
-          allowance = true;
-        }
-        continue;
-      }
-      if (p > 0) {
-        data.insert(data.end(), collected.begin(), collected.begin() + p);
-        p = 0;
-        allowance = true;
-      }
-      data.push_back(byte);
-    }
-    if (p > 0) {
-      if (allowance) {
-        allowance = false;
-      } else {
-        p = 0;
-        allowance = true;
-      }
-    }
-  }
-};
 
 }  // namespace
 
@@ -78,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
   qz381::ports::ReceiveBuffers buffers;
   Check(buffers.Open(capacity));
   StatusRecogniser recogniser(buffers.data, buffers.status);
-  Model model;
+  qz381::ports::testing::RecogniserModel model;
 
   std::vector<uint8_t> taken_data;
   std::vector<StatusBlock> taken_blocks;

@@ -84,6 +84,7 @@ size_t DataBuffer::Append(std::span<const uint8_t> bytes) {
   size_t stored = 0;
   size_t capacity = 0;
   uint64_t total = 0;
+  bool wake = false;
   {
     std::lock_guard<std::mutex> hold(lock_);
     if (!open_) return 0;
@@ -91,8 +92,9 @@ size_t DataBuffer::Append(std::span<const uint8_t> bytes) {
     capacity = ring_.capacity();
     dropped_ += bytes.size() - stored;
     total = dropped_;
+    wake = stored > 0 && waiters_ > 0;
   }
-  if (stored > 0) arrived_.notify_all();
+  if (wake) arrived_.notify_all();
   // Traced outside the lock: the sink may be a file.
   if (stored < bytes.size()) TraceDrop("data", capacity, bytes.size() - stored, total);
   return stored;
@@ -106,6 +108,7 @@ size_t DataBuffer::Take(std::span<uint8_t> out) {
 size_t DataBuffer::TakeFor(std::span<uint8_t> out, uint32_t timeout_ms) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
   std::unique_lock<std::mutex> hold(lock_);
+  const Waiting waiting(*this);
   size_t copied = ring_.Pop(out);
   while (copied < out.size() && open_) {
     if (arrived_.wait_until(hold, deadline) == std::cv_status::timeout) {
@@ -165,12 +168,14 @@ bool StatusBuffer::Append(const StatusBlock& block) {
   bool stored = false;
   size_t capacity = 0;
   uint64_t total = 0;
+  bool wake = false;
   {
     std::lock_guard<std::mutex> hold(lock_);
     if (!open_) return false;
     stored = ring_.free_space() >= block.size();
     if (stored) {
       ring_.Push(block);
+      wake = waiters_ > 0;
     } else {
       capacity = ring_.capacity();
       dropped_ += block.size();
@@ -178,7 +183,7 @@ bool StatusBuffer::Append(const StatusBlock& block) {
     }
   }
   if (stored) {
-    arrived_.notify_all();
+    if (wake) arrived_.notify_all();
     return true;
   }
   TraceDrop("status", capacity, block.size(), total);
@@ -194,6 +199,7 @@ bool StatusBuffer::Take(StatusBlock& out) {
 
 bool StatusBuffer::WaitFor(uint32_t timeout_ms) {
   std::unique_lock<std::mutex> hold(lock_);
+  const Waiting waiting(*this);
   return arrived_.wait_for(hold, std::chrono::milliseconds(timeout_ms), [&] {
     return !open_ || ring_.size() >= kStatusBlockSize;
   }) && open_;

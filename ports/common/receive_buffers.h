@@ -56,10 +56,25 @@ class LockedRing {
   uint64_t DroppedBytes() const;  // since Open
 
  protected:
+  // Counts the threads asleep in a wait of this buffer, under lock_: a store
+  // wakes only when there is someone to wake, which spares the reader a system
+  // call per status block while nobody waits.
+  class Waiting {
+   public:
+    explicit Waiting(LockedRing& ring) : ring_(ring) { ++ring_.waiters_; }
+    ~Waiting() { --ring_.waiters_; }
+    Waiting(const Waiting&) = delete;
+    Waiting& operator=(const Waiting&) = delete;
+
+   private:
+    LockedRing& ring_;
+  };
+
   mutable std::mutex lock_;
   ByteRing ring_;
   bool open_ = false;
   uint64_t dropped_ = 0;
+  int waiters_ = 0;
 };
 
 // Received bytes that are not part of a status block, oldest first (Read,
@@ -83,7 +98,7 @@ class DataBuffer : public LockedRing {
   size_t TakeFor(std::span<uint8_t> out, uint32_t timeout_ms);
 
  private:
-  std::condition_variable arrived_;  // signalled under the data lock
+  std::condition_variable arrived_;  // signalled after bytes are stored, or on Close
 };
 
 // Recognised status blocks, oldest first (GetASBState). Capacity counts bytes,
@@ -105,7 +120,7 @@ class StatusBuffer : public LockedRing {
   bool WaitFor(uint32_t timeout_ms);
 
  private:
-  std::condition_variable arrived_;  // signalled after a block is stored or on Close
+  std::condition_variable arrived_;  // signalled after a block is stored, or on Close
 };
 
 // Both buffers of one port, opened and closed together with OpenPort/ClosePort.

@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
 #include "platform/trace.h"
+#include "ports/common/testdata/recogniser_model.h"
 
 namespace qz381::ports {
 namespace {
@@ -157,6 +159,69 @@ TEST(StatusRecogniser, EveryOpeningByteIsFoundAnywhereInAChunk) {
       }
       EXPECT_EQ(out.data, expected);
     }
+  }
+}
+
+// The same for the later positions: a byte at position 1, 2 or 3 of a block
+// completes it or breaks the match exactly as the table says, wherever the
+// block stands in a chunk (the recogniser judges those bytes in bulk too).
+TEST(StatusRecogniser, EveryLaterByteIsJudgedAnywhereInAChunk) {
+  const StatusBlock valid = {0x10, 0x20, 0x00, 0x0F};
+  for (size_t position = 1; position < kStatusBlockSize; ++position) {
+    for (int byte = 0; byte < 256; ++byte) {
+      for (size_t offset = 0; offset < 140; offset += offset < 70 ? 1 : 13) {
+        SCOPED_TRACE(std::to_string(byte) + " at position " + std::to_string(position) +
+                     ", offset " + std::to_string(offset));
+        StatusBlock candidate = valid;
+        candidate[position] = static_cast<uint8_t>(byte);
+        Bytes chunk(offset, 0x61);
+        chunk.insert(chunk.end(), candidate.begin(), candidate.end());
+        chunk.insert(chunk.end(), 70, 0x61);
+        testing::RecogniserModel model;
+        model.Feed(chunk);
+        const Split out = Recognise({chunk}, 4096);
+        ASSERT_EQ(out.blocks.size(), StatusRecogniser::Accepts(position, candidate[position]));
+        EXPECT_EQ(out.blocks, model.blocks);
+        EXPECT_EQ(out.data, model.data);
+      }
+    }
+  }
+}
+
+// Streams dense with opening bytes, admitted bytes and broken matches (an
+// opening byte breaking another's match, blocks back to back), cut into chunks
+// around the recogniser's 64-byte windows: the same data and blocks as the
+// byte-at-a-time rule.
+TEST(StatusRecogniser, MatchesTheByteAtATimeRuleOnDenseStreams) {
+  Bytes alphabet = {0x61, 0x7E};
+  for (int byte = 0; byte < 256; ++byte) {
+    for (size_t position = 0; position < kStatusBlockSize; ++position) {
+      if (StatusRecogniser::Accepts(position, static_cast<uint8_t>(byte))) {
+        alphabet.push_back(static_cast<uint8_t>(byte));
+        break;
+      }
+    }
+  }
+  std::mt19937 random(381);
+  std::uniform_int_distribution<size_t> pick(0, alphabet.size() - 1);
+  for (const size_t chunk_size : {1, 3, 63, 64, 65, 67, 100, 129, 4096}) {
+    SCOPED_TRACE("chunks of " + std::to_string(chunk_size));
+    Bytes stream(20000);
+    for (uint8_t& b : stream) b = alphabet[pick(random)];
+    std::vector<Bytes> chunks;
+    for (size_t at = 0; at < stream.size(); at += chunk_size) {
+      chunks.emplace_back(
+          stream.begin() + static_cast<ptrdiff_t>(at),
+          stream.begin() + static_cast<ptrdiff_t>(std::min(at + chunk_size, stream.size())));
+    }
+    testing::RecogniserModel model;
+    for (const Bytes& chunk : chunks) model.Feed(chunk);
+    const Split out = Recognise(chunks, 1 << 16);
+    if (chunk_size >= kStatusBlockSize) {
+      EXPECT_FALSE(model.blocks.empty());
+    }
+    EXPECT_EQ(out.blocks, model.blocks);
+    EXPECT_EQ(out.data, model.data);
   }
 }
 
