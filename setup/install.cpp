@@ -12,6 +12,7 @@
 #include "platform/dynlib.h"
 #include "platform/files.h"
 #include "platform/profile.h"
+#include "ports/common/net_address.h"
 #include "setup/model_entry.h"
 
 namespace qz381::setup {
@@ -42,6 +43,42 @@ Status LoadIni(const std::string& path, IniFile* ini) {
   Status status = IniFile::Load(path, ini);
   if (!status.ok()) return Status::Fail(status.outcome(), "cannot read " + path, status.native());
   return status;
+}
+
+// The port values of a new device. A serial, parallel or USB port name is
+// written as it is, as is "Ethernet" (the address to be set later); a network
+// printer's address (IPv4, IPv6 or host name) makes an Ethernet device the way
+// the settings dialog writes one: "Port" "Ethernet", the address in "TcpIp",
+// the TCP port in "TcpPort" (0 given: the printers' usual 9100).
+struct DevicePort {
+  std::string port;
+  std::string tcp_ip;  // empty: the model's default stays
+  uint32_t tcp_port = 0;
+};
+
+Status DevicePortOf(const std::string& port, uint32_t tcp_port, DevicePort* out) {
+  const auto starts = [&](std::string_view prefix) { return port.rfind(prefix, 0) == 0; };
+  const bool address = !starts("COM") && !starts("LPT") && !starts("USB") && port != "Ethernet";
+  if (!address) {
+    if (tcp_port != 0) {
+      return Status::Fail(Outcome::kInvalidArgument,
+                          "a TCP port goes with a network address, not with '" + port + "'");
+    }
+    *out = {port, "", 0};
+    return Status::Ok();
+  }
+  if (!ports::IsNetworkAddress(port) || port == "0.0.0.0" || port == "::" || port == "[::]") {
+    return Status::Fail(Outcome::kInvalidArgument,
+                        "'" + port +
+                            "' is neither a port (COMn, LPTn, USB...) nor a printer's network "
+                            "address or host name");
+  }
+  if (tcp_port > 65535) {
+    return Status::Fail(Outcome::kInvalidArgument,
+                        "TCP port " + std::to_string(tcp_port) + " is out of range");
+  }
+  *out = {"Ethernet", port, tcp_port == 0 ? 9100u : tcp_port};
+  return Status::Ok();
 }
 
 std::vector<std::string> ModelNames(const IniFile& setup_file) {
@@ -167,14 +204,18 @@ Status RegisterServiceObject(const std::string& module_path) {
 }
 
 Status CreateDevice(platform::Registry& reg, const std::string& install_dir,
-                    const std::string& name, const std::string& port, bool force) {
+                    const std::string& name, const std::string& port, bool force,
+                    uint32_t tcp_port) {
   if (name.empty() || name.find('\\') != std::string::npos) {
     return Status::Fail(Outcome::kInvalidArgument, "bad device name '" + name + "'");
   }
   if (port.empty()) return Status::Fail(Outcome::kInvalidArgument, "the device needs a port");
+  DevicePort device_port;
+  Status status = DevicePortOf(port, tcp_port, &device_port);
+  if (!status.ok()) return status;
 
   IniFile setup_file;
-  Status status = LoadIni(Join(install_dir, kSetupFile), &setup_file);
+  status = LoadIni(Join(install_dir, kSetupFile), &setup_file);
   if (!status.ok()) return status;
 
   const std::vector<std::string> models = ModelNames(setup_file);
@@ -197,7 +238,13 @@ Status CreateDevice(platform::Registry& reg, const std::string& install_dir,
     // The device is reachable by its own name as logical device name, so the
     // alias below is recorded here too; removing the device then removes it.
     if (value_name == "LDN") value = RegValue::Text(name);
-    if (value_name == "Port") value = RegValue::Text(port);
+    if (value_name == "Port") value = RegValue::Text(device_port.port);
+    if (value_name == "TcpIp" && !device_port.tcp_ip.empty()) {
+      value = RegValue::Text(device_port.tcp_ip);
+    }
+    if (value_name == "TcpPort" && !device_port.tcp_ip.empty()) {
+      value = RegValue::Dword(device_port.tcp_port);
+    }
   }
   const std::string key = DeviceKey(name);
   for (const auto& [value_name, value] : values) {
@@ -213,6 +260,13 @@ Status Install(platform::Registry& reg, const InstallOptions& options) {
   }
   if (options.device_name.empty() != options.port.empty()) {
     return Status::Fail(Outcome::kInvalidArgument, "a device needs both a name and a port");
+  }
+  if (!options.device_name.empty()) {
+    DevicePort device_port;
+    Status status = DevicePortOf(options.port, options.tcp_port, &device_port);
+    if (!status.ok()) return status;
+  } else if (options.tcp_port != 0) {
+    return Status::Fail(Outcome::kInvalidArgument, "a TCP port needs a device");
   }
   const InstallLayout layout = LayoutFor(options.prefix);
   const std::string files_dir =
@@ -231,8 +285,8 @@ Status Install(platform::Registry& reg, const InstallOptions& options) {
   Status status = CopyInstallFiles(files_dir, layout.install_dir);
   if (status.ok()) status = WriteProductKey(reg, layout);
   if (status.ok() && !options.device_name.empty()) {
-    status =
-        CreateDevice(reg, layout.install_dir, options.device_name, options.port, options.force);
+    status = CreateDevice(reg, layout.install_dir, options.device_name, options.port, options.force,
+                          options.tcp_port);
   }
   if (status.ok()) status = RegisterServiceObject(layout.service_object);
   return status;

@@ -4,6 +4,7 @@
 // paths of the three port modules), copies the installation files into the
 // installation directory, registers the service object as regsvr32 would, and
 // can add a first device entry the way the setup utility adds one.
+#include <cstdint>
 #include <string>
 
 #include "platform/registry.h"
@@ -36,7 +37,8 @@ struct InstallOptions {
   // When not empty, a device entry of this name is created on `port`.
   std::string device_name;
   std::string port;
-  bool force = false;  // replace an existing device entry of that name
+  uint32_t tcp_port = 0;  // with a network address as the port (0: 9100)
+  bool force = false;     // replace an existing device entry of that name
 };
 
 // The whole installation, in this order: check that the service object module
@@ -62,7 +64,13 @@ platform::Status RegisterServiceObject(const std::string& module_path);
 // new device, in the same order, and the logical-device-name alias of `name`
 // in the class key. kBusy when the key (or an alias of that name for another
 // device) exists and `force` is false; with `force` the old key is replaced.
+// `port` is a port name (COMn, LPTn, USB...), "Ethernet", or a network
+// printer's address (IPv4, IPv6 or host name): then the device is an Ethernet
+// one with that address and `tcp_port` (0: 9100), as the settings dialog
+// writes it. kInvalidArgument for anything else, and for a TCP port without an
+// address.
 platform::Status CreateDevice(platform::Registry& reg, const std::string& install_dir,
-                              const std::string& name, const std::string& port, bool force);
+                              const std::string& name, const std::string& port, bool force,
+                              uint32_t tcp_port = 0);
 
 }  // namespace qz381::setup

@@ -14,7 +14,7 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: qz381-install --prefix DIR [--registry FILE] [--files DIR]\n"
-    "                     [--device NAME --port PORT [--force]]\n"
+    "                     [--device NAME --port PORT [--tcp-port N] [--force]]\n"
     "\n"
     "  --prefix DIR     the installation root (DIR/share/qz381, DIR/lib/qz381)\n"
     "  --registry FILE  the registry file to write (default: QZ381_REGISTRY, else\n"
@@ -22,8 +22,19 @@ constexpr const char* kUsage =
     "  --files DIR      where setup.inf, posprn.inf and the profiles are\n"
     "                   (default: DIR/share/qz381/install)\n"
     "  --device NAME    also add a device of the first model under this name\n"
-    "  --port PORT      the device's port, e.g. COM1\n"
+    "  --port PORT      the device's port, e.g. COM1, or a network printer's\n"
+    "                   address (IPv4, IPv6 or host name): an Ethernet device\n"
+    "  --tcp-port N     with an address: the printer's TCP port (default 9100)\n"
     "  --force          replace an existing device of that name\n";
+
+bool ParsePort(const std::string& text, uint32_t* port) {
+  if (text.empty() || text.size() > 5 ||
+      text.find_first_not_of("0123456789") != std::string::npos) {
+    return false;
+  }
+  *port = static_cast<uint32_t>(std::stoul(text));
+  return *port >= 1 && *port <= 65535;
+}
 
 int Usage(std::string_view problem) {
   std::cerr << "qz381-install: " << problem << "\n" << kUsage;
@@ -62,6 +73,10 @@ int main(int argc, char** argv) {
       ok = value(&options.device_name);
     } else if (arg == "--port") {
       ok = value(&options.port);
+    } else if (arg == "--tcp-port") {
+      std::string text;
+      ok = value(&text) && ParsePort(text, &options.tcp_port);
+      if (!ok) return Usage("--tcp-port needs a number from 1 to 65535");
     } else if (arg == "--force") {
       options.force = true;
     } else if (arg == "--help" || arg == "-h") {
@@ -93,7 +108,9 @@ int main(int argc, char** argv) {
             << "netdir      " << layout.net << "\n"
             << "registered  " << layout.service_object << "\n";
   if (!options.device_name.empty()) {
-    std::cout << "device      " << options.device_name << " on " << options.port << "\n";
+    std::cout << "device      " << options.device_name << " on " << options.port;
+    if (options.tcp_port != 0) std::cout << " TCP port " << options.tcp_port;
+    std::cout << "\n";
   }
   for (const std::string* module : {&layout.vexlink, &layout.com, &layout.usb, &layout.net}) {
     if (!qz381::platform::FileExists(*module)) {

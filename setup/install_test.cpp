@@ -164,6 +164,58 @@ TEST_F(DeviceTest, WritesTheSetupUtilityValuesInOrder) {
   EXPECT_EQ(Text(*reg_, Hive::kLocalMachine, kClassKey, "Receipt"), "Receipt");
 }
 
+// A network printer's address as the port makes an Ethernet device, written
+// as the settings dialog writes one; what is neither a port nor an address is
+// refused and writes nothing.
+TEST_F(DeviceTest, AnAddressAsThePortMakesAnEthernetDevice) {
+  struct Case {
+    const char* port;
+    uint32_t tcp_port;
+    const char* written_port;  // nullptr: refused
+    const char* tcp_ip;
+    uint32_t written_tcp_port;
+  };
+  const Case cases[] = {
+      {"192.168.7.31", 0, "Ethernet", "192.168.7.31", 9100},
+      {"192.168.7.31", 9101, "Ethernet", "192.168.7.31", 9101},
+      {"fe80::2", 65535, "Ethernet", "fe80::2", 65535},
+      {"printer-3.shop.example", 0, "Ethernet", "printer-3.shop.example", 9100},
+      {"Ethernet", 0, "Ethernet", "0.0.0.0", 0},  // the address comes later
+      {"COM3", 0, "COM3", "0.0.0.0", 0},
+      {"COM3", 9100, nullptr, nullptr, 0},
+      {"192.168.7.31", 65536, nullptr, nullptr, 0},
+      {"0.0.0.0", 0, nullptr, nullptr, 0},
+      {"300.1.1.1", 0, nullptr, nullptr, 0},
+      {"two words", 0, nullptr, nullptr, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.port) + " " + std::to_string(c.tcp_port));
+    const platform::Status status =
+        CreateDevice(*reg_, install_dir_, "Receipt", c.port, true, c.tcp_port);
+    if (!c.written_port) {
+      EXPECT_EQ(status.outcome(), Outcome::kInvalidArgument);
+      reg_->DeleteKey(Hive::kLocalMachine, Key("Receipt"));
+      continue;
+    }
+    ASSERT_TRUE(status.ok()) << status.ToString();
+    const std::string key = Key("Receipt");
+    EXPECT_EQ(Text(*reg_, Hive::kLocalMachine, key, "Port"), c.written_port);
+    EXPECT_EQ(Text(*reg_, Hive::kLocalMachine, key, "TcpIp"), c.tcp_ip);
+    uint32_t tcp_port = 1;
+    ASSERT_TRUE(ReadNumber(*reg_, Hive::kLocalMachine, key, "TcpPort", &tcp_port).ok());
+    EXPECT_EQ(tcp_port, c.written_tcp_port);
+  }
+  // A refused device is refused before the installation writes anything.
+  TempDir prefix;
+  InstallOptions options;
+  options.prefix = prefix.path().string();
+  options.device_name = "Receipt";
+  options.port = "not an address!";
+  std::unique_ptr<Registry> empty = platform::NewMemoryRegistry();
+  EXPECT_EQ(Install(*empty, options).outcome(), Outcome::kInvalidArgument);
+  EXPECT_FALSE(fs::exists(prefix.path() / "share"));
+}
+
 TEST_F(DeviceTest, RefusesToOverwriteUnlessForced) {
   ASSERT_TRUE(CreateDevice(*reg_, install_dir_, "Receipt", "COM3", false).ok());
   EXPECT_EQ(CreateDevice(*reg_, install_dir_, "Receipt", "COM4", false).outcome(), Outcome::kBusy);
