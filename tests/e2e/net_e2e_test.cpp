@@ -114,7 +114,7 @@ TEST_F(NetE2eTest, PrintsTheSameBytesAsOnSerialAndReportsItsStatus) {
 // The connection is lost while a job waits for its confirmation: the device
 // goes off-line and on-line again, the job fails through the error event, and
 // the retry prints it once on the new connection, after the printer was told
-// again to report its status.
+// again to report its status; the next job restores the printer's settings.
 TEST_F(NetE2eTest, AConnectionLostUnderAJobIsReportedAndTheJobPrintedOnceOnRetry) {
   ASSERT_NO_FATAL_FAILURE(Start(kNetDevice, true));
   ASSERT_EQ(Set("AsyncMode", 1), 0);
@@ -123,6 +123,11 @@ TEST_F(NetE2eTest, AConnectionLostUnderAJobIsReportedAndTheJobPrintedOnceOnRetry
     ++retries;
     *response = 11;  // retry
   });
+  // A job before the loss sends the printer's settings, so none are pending.
+  ASSERT_EQ(printer().PrintNormal(kReceipt, "before the loss\n"), 0);
+  ASSERT_TRUE(events_.WaitFor("OutputComplete 1", milliseconds(5000)))
+      << ::testing::PrintToString(events_.Lines());
+  events_.Clear();
   // The printer stops reading: the job stays in the network's buffers, and
   // the reset then throws it away with the connection.
   net_sim_->SetNetStalled(true);
@@ -139,7 +144,7 @@ TEST_F(NetE2eTest, AConnectionLostUnderAJobIsReportedAndTheJobPrintedOnceOnRetry
   ASSERT_TRUE(events_.WaitUntil(
       [](const std::vector<RecordedEvent>& events) {
         return std::any_of(events.begin(), events.end(), [](const RecordedEvent& e) {
-          return e.kind == RecordedEvent::kOutputComplete && e.value == 1;
+          return e.kind == RecordedEvent::kOutputComplete && e.value == 2;
         });
       },
       milliseconds(15000)))
@@ -165,6 +170,25 @@ TEST_F(NetE2eTest, AConnectionLostUnderAJobIsReportedAndTheJobPrintedOnceOnRetry
   ASSERT_NE(second, journal.end());
   EXPECT_NE(std::find(second, journal.end(), "GS a 15 automatic-status"), journal.end())
       << ::testing::PrintToString(journal);
+
+  // The printer forgot its settings with the connection: they are sent again
+  // (code table, international set, rotation, line spacing) on the new
+  // connection, by the next job at the latest.
+  ASSERT_EQ(printer().PrintNormal(kReceipt, "after the loss\n"), 0);
+  ASSERT_TRUE(events_.WaitFor("OutputComplete 3", milliseconds(5000)))
+      << ::testing::PrintToString(events_.Lines());
+  const std::vector<std::string> after = net_sim_->JournalLines();
+  const auto connected_again =
+      std::find_if(after.rbegin(), after.rend(), [](const std::string& line) {
+        return line.rfind("NET connected", 0) == 0;
+      }).base();
+  const auto next = std::find(connected_again, after.end(), "TEXT \"after the loss\"");
+  ASSERT_NE(next, after.end()) << ::testing::PrintToString(after);
+  for (const char* setting : {"ESC t ", "ESC R ", "ESC { ", "ESC 3 "}) {
+    EXPECT_TRUE(std::any_of(connected_again, next,
+                            [&](const std::string& line) { return line.rfind(setting, 0) == 0; }))
+        << setting << "not sent again: " << ::testing::PrintToString(after);
+  }
   ASSERT_NO_FATAL_FAILURE(Stop());
 }
 
