@@ -108,6 +108,7 @@ class FakeDevice final : public OutputDevice {
   }
 
   bool claimed = true, async = true, answering = true;
+  uint32_t losses = 0;  // times the port lost its printer (a network connection)
   std::string port = "COM1", prologue = "P";
   uint32_t chunk = 64;
   ResultPair status;
@@ -117,6 +118,7 @@ class FakeDevice final : public OutputDevice {
   bool AsyncMode() override { return Get(async); }
   int32_t PrinterType() override { return 0; }  // no pacing
   std::string PortName() override { return Get(port); }
+  uint32_t PortLosses() override { return Get(losses); }
   uint32_t ChunkSize() override { return Get(chunk); }
   std::string BuildPrologue() override { return Get(prologue); }
   std::string PageModeHeader() override { return kHeader; }
@@ -532,6 +534,17 @@ TEST_F(OutputQueueTest, FailureRaisesAnErrorEventAndClearDiscards) {
          };
        },
        "Error 112 201 1 11"},
+      // The answer came over a connection made after the job went out: the job
+      // may have been lost with the old one.
+      {"network connection lost under the job",
+       [](FakeDevice& d) {
+         d.port = "192.168.7.31";
+         d.accept = [&d](std::string_view b, int) {
+           if (b == "A") d.Set([](FakeDevice& f) { ++f.losses; });
+           return All(b, 0);
+         };
+       },
+       "Error 112 0 1 11"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
