@@ -229,8 +229,9 @@ TEST_F(NetPortFakeTest, ClosePortEndsAReconnectionThatNobodyAnswers) {
   std::this_thread::sleep_for(milliseconds(200));
   const auto asked = Clock::now();
   port_.ClosePort();
-  // The connect limit is 3 s; a close that waited for it would show.
-  EXPECT_LT(Clock::now() - asked, milliseconds(2000));
+  // The connect limit is 3 s; closing takes under 100 ms (the margin is for a
+  // loaded machine).
+  EXPECT_LT(Clock::now() - asked, milliseconds(250));
   uint8_t data[] = {0x41};
   EXPECT_EQ(port_.Write(data, 1), 0);
   EXPECT_EQ(port_.Read(data, 1, 0), 0);
@@ -362,7 +363,7 @@ TEST(NetPortLoopbackTest, AGarbageFloodAndAPrinterThatNeverReadsStayBounded) {
   EXPECT_EQ(port.IsPowerState(), kPowerStateOnline);
   const auto asked = Clock::now();
   port.ClosePort();
-  EXPECT_LT(Clock::now() - asked, milliseconds(100));
+  EXPECT_LT(Clock::now() - asked, milliseconds(250));  // 100 ms, and a margin for load
 }
 
 }  // namespace
