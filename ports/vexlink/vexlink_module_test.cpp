@@ -141,9 +141,10 @@ class VexlinkModuleTest : public testing::Test {
   std::unique_ptr<platform::DynamicLibrary> library_;
 };
 
-TEST_F(VexlinkModuleTest, LoadsComFromTheRegistryAndServesSerialPortsWithoutUsb) {
+TEST_F(VexlinkModuleTest, LoadsComFromTheRegistryAndServesSerialPortsWithoutUsbOrNet) {
   auto create = Bind<mf::CreatePortFn>("CreatePort");
   EXPECT_EQ(create("POS1", "\\\\?\\usb#vid_0dd4", 1), 0);  // no usbdir: refused, nothing else
+  EXPECT_EQ(create("POS1", "127.0.0.1", 1), 0);            // no netdir: refused, as without usbdir
   EXPECT_EQ(create("POS1", "LPT1", 1), 0);
   const int32_t id = OpenPrinterPort("POS1", "COM51");
   ASSERT_GE(id, kComPortIdBase);
