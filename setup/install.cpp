@@ -1,5 +1,6 @@
 #include "setup/install.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -8,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/usb_devices.h"
 #include "platform/com.h"
 #include "platform/dynlib.h"
 #include "platform/files.h"
@@ -55,6 +57,34 @@ struct DevicePort {
   std::string tcp_ip;  // empty: the model's default stays
   uint32_t tcp_port = 0;
 };
+
+using DeviceValues = std::vector<std::pair<std::string, RegValue>>;
+
+// A USB port is the name an attached printer is listed under ("USB001:", as
+// `qz381 devices` shows it): the device records that printer's path, ordinal
+// and identifiers, which the service object resolves at each open. Nothing is
+// recorded for a name no printer has now: such a device could never open.
+Status RecordUsbPrinter(const std::string& port, DeviceValues* values) {
+  usb::UsbDeviceList attached;
+  usb::EnumerateUsbDevices(attached);
+  const auto found = std::find_if(attached.begin(), attached.end(),
+                                  [&](const usb::UsbDeviceEntry& e) { return e.name == port; });
+  if (found == attached.end()) {
+    return Status::Fail(Outcome::kNotFound, "no USB printer is attached as '" + port +
+                                                "' (qz381 devices lists the attached ones)");
+  }
+  for (auto& [name, value] : *values) {
+    if (name == "UsbDeviceName") value = RegValue::Text(found->devicePath);
+    if (name == "UsbCount") value = RegValue::Dword(static_cast<uint32_t>(found->ordinal));
+    if (name == "Vid") value = RegValue::Text(found->vendorId);
+    if (name == "Pid") value = RegValue::Text(found->productId);
+  }
+  return Status::Ok();
+}
+
+bool IsUsbPort(const std::string& port) {
+  return port.rfind("USB", 0) == 0;
+}
 
 Status DevicePortOf(const std::string& port, uint32_t tcp_port, DevicePort* out) {
   const auto starts = [&](std::string_view prefix) { return port.rfind(prefix, 0) == 0; };
@@ -246,6 +276,10 @@ Status CreateDevice(platform::Registry& reg, const std::string& install_dir,
       value = RegValue::Dword(device_port.tcp_port);
     }
   }
+  if (IsUsbPort(device_port.port)) {
+    status = RecordUsbPrinter(device_port.port, &values);
+    if (!status.ok()) return status;
+  }
   const std::string key = DeviceKey(name);
   for (const auto& [value_name, value] : values) {
     status = reg.SetValue(Hive::kLocalMachine, key, value_name, value);
@@ -264,6 +298,10 @@ Status Install(platform::Registry& reg, const InstallOptions& options) {
   if (!options.device_name.empty()) {
     DevicePort device_port;
     Status status = DevicePortOf(options.port, options.tcp_port, &device_port);
+    if (status.ok() && IsUsbPort(device_port.port)) {
+      DeviceValues none;
+      status = RecordUsbPrinter(device_port.port, &none);
+    }
     if (!status.ok()) return status;
   } else if (options.tcp_port != 0) {
     return Status::Fail(Outcome::kInvalidArgument, "a TCP port needs a device");

@@ -67,7 +67,10 @@ platform::Status RegisterServiceObject(const std::string& module_path);
 // `port` is a port name (COMn, LPTn, USB...), "Ethernet", or a network
 // printer's address (IPv4, IPv6 or host name): then the device is an Ethernet
 // one with that address and `tcp_port` (0: 9100), as the settings dialog
-// writes it. kInvalidArgument for anything else, and for a TCP port without an
+// writes it. A USB port is the name an attached printer is listed under
+// (usb::EnumerateUsbDevices): its path, ordinal and identifiers are recorded
+// (UsbDeviceName, UsbCount, Vid, Pid); kNotFound when no printer has that name
+// now. kInvalidArgument for anything else, and for a TCP port without an
 // address.
 platform::Status CreateDevice(platform::Registry& reg, const std::string& install_dir,
                               const std::string& name, const std::string& port, bool force,

@@ -22,8 +22,10 @@ constexpr const char* kUsage =
     "  --files DIR      where setup.inf, posprn.inf and the profiles are\n"
     "                   (default: DIR/share/qz381/install)\n"
     "  --device NAME    also add a device of the first model under this name\n"
-    "  --port PORT      the device's port, e.g. COM1, or a network printer's\n"
-    "                   address (IPv4, IPv6 or host name): an Ethernet device\n"
+    "  --port PORT      the device's port, e.g. COM1; USB001: for the attached\n"
+    "                   USB printer qz381 devices lists under that name; or a\n"
+    "                   network printer's address (IPv4, IPv6 or host name):\n"
+    "                   an Ethernet device\n"
     "  --tcp-port N     with an address: the printer's TCP port (default 9100)\n"
     "  --force          replace an existing device of that name\n";
 

@@ -205,15 +205,28 @@ TEST_F(DeviceTest, AnAddressAsThePortMakesAnEthernetDevice) {
     ASSERT_TRUE(ReadNumber(*reg_, Hive::kLocalMachine, key, "TcpPort", &tcp_port).ok());
     EXPECT_EQ(tcp_port, c.written_tcp_port);
   }
-  // A refused device is refused before the installation writes anything.
-  TempDir prefix;
-  InstallOptions options;
-  options.prefix = prefix.path().string();
-  options.device_name = "Receipt";
-  options.port = "not an address!";
-  std::unique_ptr<Registry> empty = platform::NewMemoryRegistry();
-  EXPECT_EQ(Install(*empty, options).outcome(), Outcome::kInvalidArgument);
-  EXPECT_FALSE(fs::exists(prefix.path() / "share"));
+  // A refused device is refused before the installation writes anything: a
+  // port that is neither a port nor an address, a USB name no printer has.
+  for (const char* port : {"not an address!", "USB099:"}) {
+    TempDir prefix;
+    InstallOptions options;
+    options.prefix = prefix.path().string();
+    options.device_name = "Receipt";
+    options.port = port;
+    std::unique_ptr<Registry> empty = platform::NewMemoryRegistry();
+    const platform::Status refused = Install(*empty, options);
+    EXPECT_NE(refused.ToString().find(port), std::string::npos) << refused.ToString();
+    EXPECT_FALSE(fs::exists(prefix.path() / "share")) << port;
+  }
+}
+
+// A USB port names a printer attached now (the USB end-to-end test records
+// one); a name no printer has is refused and writes nothing.
+TEST_F(DeviceTest, AUsbPortNoPrinterIsListedUnderIsRefused) {
+  const platform::Status status = CreateDevice(*reg_, install_dir_, "Receipt", "USB099:", false);
+  EXPECT_EQ(status.outcome(), Outcome::kNotFound);
+  EXPECT_NE(status.ToString().find("USB099:"), std::string::npos) << status.ToString();
+  EXPECT_EQ(reg_->KeyExists(Hive::kLocalMachine, Key("Receipt")).outcome(), Outcome::kNotFound);
 }
 
 TEST_F(DeviceTest, RefusesToOverwriteUnlessForced) {

@@ -44,23 +44,26 @@ class UsbE2eTest : public E2eTest {
     sim_ = sim::Simulator::Start(options, &error);
     ASSERT_TRUE(sim_) << error;
 
-    // As the setup utility records a USB printer: its name, path, ordinal
-    // and identifiers.
+    // Registered as a user registers it: by the name `qz381 devices` shows.
     usb::UsbDeviceList attached;
     ASSERT_EQ(usb::EnumerateUsbDevices(attached), 1);
-    ASSERT_NO_FATAL_FAILURE(CreateDevice(kUsbDevice, "COM5"));
+    ASSERT_NO_FATAL_FAILURE(CreateDevice(kUsbDevice, "USB001:"));
     const std::string key =
         std::string("Software\\OLEforRetail\\ServiceOPOS\\POSPrinter\\") + kUsbDevice;
     platform::Registry& reg = platform::DefaultRegistry();
-    using platform::RegValue;
-    for (const auto& [name, value] : std::vector<std::pair<const char*, RegValue>>{
-             {"Port", RegValue::Text(attached[0].name)},
-             {"UsbDeviceName", RegValue::Text(attached[0].devicePath)},
-             {"UsbCount", RegValue::Dword(1)},
-             {"Pid", RegValue::Text(attached[0].productId)},
-             {"Vid", RegValue::Text(attached[0].vendorId)}}) {
-      ASSERT_TRUE(reg.SetValue(platform::Hive::kLocalMachine, key, name, value).ok());
+    std::string text;
+    for (const auto& [name, want] :
+         std::vector<std::pair<const char*, std::string>>{{"Port", "USB001:"},
+                                                          {"UsbDeviceName", attached[0].devicePath},
+                                                          {"Pid", "0381"},
+                                                          {"Vid", "3A81"}}) {
+      ASSERT_TRUE(platform::ReadText(reg, platform::Hive::kLocalMachine, key, name, &text).ok());
+      EXPECT_EQ(text, want) << name;
     }
+    uint32_t ordinal = 0;
+    ASSERT_TRUE(
+        platform::ReadNumber(reg, platform::Hive::kLocalMachine, key, "UsbCount", &ordinal).ok());
+    EXPECT_EQ(ordinal, 1u);
     path_ = attached[0].devicePath;
   }
 
