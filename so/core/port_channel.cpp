@@ -220,6 +220,12 @@ int32_t PortChannel::WriteChannel(const uint8_t* bytes, int32_t count) {
   return Write_(bytes, count, handle_);
 }
 
+void PortChannel::AbortWrite() {
+  if (open_owners_ == 0 || !ClosePort_) return;
+  platform::Trace("port %d: closed under a write in progress", static_cast<int>(handle_));
+  ClosePort_(handle_);
+}
+
 bool PortChannel::WriteCommand(printer_commands::Command command) {
   const auto count = static_cast<int32_t>(command.size());
   return WriteChannel(command.data(), count) == count;

@@ -58,6 +58,10 @@ class PortChannel {
   // last owner's close ends the status thread and closes the port.
   void CloseChannel(uint8_t owner);
   int32_t WriteChannel(const uint8_t* bytes, int32_t count);
+  // Ends a write the printer holds back (flow control) by closing the port
+  // under it, without the channel lock its writer holds; the owners keep the
+  // channel, and CloseChannel finishes the close.
+  void AbortWrite();
   // True when the whole command was written.
   bool WriteCommand(printer_commands::Command command);
   int32_t ReadChannel(uint8_t* buffer, int32_t count, uint32_t timeout_ms);

@@ -274,6 +274,7 @@ int32_t CPOSPrinter::ClaimDevice(int32_t timeout) {
     return Fail(OPOS_E_ILLEGAL);
   }
   claimed_ = 1;
+  port_writes_aborted_ = false;
   delivery_.Resume();
   result_code_ = OPOS_SUCCESS;
   if (!PreparePrinter(timeout)) {

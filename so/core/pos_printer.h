@@ -203,6 +203,7 @@ class CPOSPrinter final : public IDispatch,
   int32_t WritePortBytes(const uint8_t* bytes, int32_t count) override;
   int32_t ReadPortBytes(uint8_t* buffer, int32_t count, uint32_t timeout_ms) override;
   void ClearPort() override;
+  void AbortPortWrites() override;
   uint32_t PortLosses() override;
   void SetState(int32_t state) override;
   void PostOutputComplete(int32_t output_id) override;
@@ -257,6 +258,12 @@ class CPOSPrinter final : public IDispatch,
   // The registered port, from OpenService to Close; the output and status
   // threads that use it are ended before it is let go.
   std::shared_ptr<PortChannel> channel_;
+  // The output queue's port writes under way, and whether they are aborted
+  // (from the output queue's Stop to the next claim). Checked in opposite
+  // order by a writer and by the abort, so that a write either sees the abort
+  // or is seen by it and has its port closed under it.
+  std::atomic<int32_t> port_writes_{0};
+  std::atomic<bool> port_writes_aborted_{false};
 
   // Control object.
   IDispatch* co_ = nullptr;

@@ -144,6 +144,28 @@ TEST_F(SoTest, CloseReleasesFirstAndASecondCloseSucceeds) {
   EXPECT_EQ(Opened()->GetPropertyNumber(PIDX_State), OPOS_S_IDLE);
 }
 
+// The printer holds an asynchronous job's write back (flow control): releasing
+// the device closes the port under the write instead of waiting out the
+// write's time-out, and the next claim prints again.
+TEST_F(SoTest, ReleaseEndsAWriteThePrinterHoldsBack) {
+  so::CPOSPrinter* p = Enabled();
+  p->SetPropertyNumber(PIDX_AsyncMode, 1);
+  fake_.HoldWrites(true);
+  ASSERT_EQ(p->PrintNormal(PTR_S_RECEIPT, "held\n"), 0);
+  ASSERT_TRUE(PumpUntil([&] { return fake_.HeldWrites() == 1; }));
+  ASSERT_EQ(p->ReleaseDevice(), 0);
+  EXPECT_EQ(fake_.Count("HeldUntilClose"), 1) << "the write ran out its time instead";
+
+  fake_.HoldWrites(false);
+  const int32_t port = p->port_handle();
+  ASSERT_EQ(p->ClaimDevice(1000), 0);
+  p->SetPropertyNumber(PIDX_DeviceEnabled, 1);
+  p->SetPropertyNumber(PIDX_AsyncMode, 0);
+  fake_.Take(port);
+  ASSERT_EQ(p->PrintNormal(PTR_S_RECEIPT, "printed\n"), 0);
+  EXPECT_NE(fake_.Take(port).find(Hex("printed\n")), std::string::npos);
+}
+
 // --- OpenService answers ------------------------------------------------------
 
 struct OpenCase {

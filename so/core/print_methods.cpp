@@ -233,7 +233,17 @@ void CPOSPrinter::UnlockPort() {
 
 int32_t CPOSPrinter::WritePortBytes(const uint8_t* bytes, int32_t count) {
   PortChannel* channel = channel_.get();
-  return channel ? channel->WriteChannel(bytes, count) : 0;
+  if (!channel) return 0;
+  port_writes_.fetch_add(1);
+  const int32_t written = port_writes_aborted_.load() ? 0 : channel->WriteChannel(bytes, count);
+  port_writes_.fetch_sub(1);
+  return written;
+}
+
+void CPOSPrinter::AbortPortWrites() {
+  port_writes_aborted_.store(true);
+  PortChannel* channel = channel_.get();
+  if (channel && port_writes_.load() != 0) channel->AbortWrite();
 }
 
 int32_t CPOSPrinter::ReadPortBytes(uint8_t* buffer, int32_t count, uint32_t timeout_ms) {

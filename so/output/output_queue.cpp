@@ -99,7 +99,9 @@ OutputQueue::OutputQueue(OutputDevice& device, platform::Clock& clock)
     : device_(device), clock_(clock) {}
 
 OutputQueue::~OutputQueue() {
-  Stop();
+  // The device may be going too: it is not called from here.
+  stop_.Set();
+  if (thread_.joinable()) thread_.join();
 }
 
 void OutputQueue::Start() {
@@ -110,7 +112,9 @@ void OutputQueue::Start() {
 
 void OutputQueue::Stop() {
   stop_.Set();
-  if (thread_.joinable()) thread_.join();
+  if (!thread_.joinable()) return;
+  device_.AbortPortWrites();
+  thread_.join();
 }
 
 bool OutputQueue::SleepUnlessStopped(uint32_t ms) {

@@ -63,6 +63,10 @@ class OutputDevice {
   virtual int32_t WritePortBytes(const uint8_t* bytes, int32_t count) = 0;
   virtual int32_t ReadPortBytes(uint8_t* buffer, int32_t count, uint32_t timeout_ms) = 0;
   virtual void ClearPort() = 0;
+  // Stop calls this once the output thread is asked to end: a port write the
+  // printer holds back (flow control) is to end now instead of at its own
+  // time-out, and no further write is to wait for the printer.
+  virtual void AbortPortWrites() {}
   // How many times the port has lost its printer since it opened (a network
   // printer's connection dropping); 0 for ports that cannot tell.
   virtual uint32_t PortLosses() { return 0; }
@@ -91,7 +95,8 @@ class OutputQueue {
 
   void Start();
   // Ends the output thread, whatever it waits for (confirmation, an error
-  // response, the next job); jobs still queued are kept until ClearOutput.
+  // response, the next job, a write the printer holds back: the device is told
+  // to abort its port writes); jobs still queued are kept until ClearOutput.
   void Stop();
 
   // Routes one request; the answer becomes ResultCode / ResultCodeExtended.

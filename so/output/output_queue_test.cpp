@@ -62,6 +62,7 @@ struct Record {
   int reads = 0;          // ReadPortBytes calls
   int status_checks = 0;  // StatusCheck calls
   int rotation_resets = 0, answers = 0, unlocked_writes = 0, prologues_not_sent = 0, discards = 0;
+  int write_aborts = 0;  // AbortPortWrites calls
 };
 
 // A printer behind a port: answers the status request with one byte unless
@@ -178,6 +179,9 @@ class FakeDevice final : public OutputDevice {
   }
   void ClearPort() override {
     Set([](FakeDevice& d) { d.reply_ready_ = false; });
+  }
+  void AbortPortWrites() override {
+    Change([](Record& r) { ++r.write_aborts; });
   }
   void SetState(int32_t state) override {
     Change([&](Record& r) {
@@ -854,6 +858,19 @@ TEST_F(OutputQueueTest, StopEndsTheThreadWhateverItWaitsFor) {
          q.SubmitOutput(true, {"A"});  // the clock never reaches the retry
        },
        [](const Record& r) { return r.answers == 1; }, [](FakeDevice&) {}, 1},
+      {"a write the printer holds back",
+       [](FakeDevice& d, OutputQueue& q) {
+         // Held until the device is told to abort its writes (as its port
+         // closing ends a real one), which only Stop does.
+         d.accept = [&d](std::string_view b, int) {
+           if (b != "A") return All(b, 0);
+           d.WaitFor([](const Record& r) { return r.write_aborts > 0; }, 60s);
+           return int32_t{0};
+         };
+         q.SubmitOutput(true, {"A"});
+       },
+       [](const Record& r) { return !r.writes.empty() && r.writes.back() == "A"; },
+       [](FakeDevice& d) { d.AbortPortWrites(); }, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -1,8 +1,8 @@
 // A stand-in for the managing port module: the managing form of the port
 // contract, with every byte written kept per port instead of reaching a
 // printer, and a few test-only exports to read what happened and to make the
-// next writes short or the next OpenPort fail. Tests load it by path (the same
-// path mngdir names), so both sides see one copy of this state.
+// next writes short or held back, or the next OpenPort fail. Tests load it by
+// path (the same path mngdir names), so both sides see one copy of this state.
 #include <array>
 #include <chrono>
 #include <condition_variable>
@@ -28,6 +28,7 @@ struct FakePort {
 
 struct Counters {
   int32_t create = 0, remove = 0, option = 0, open = 0, close = 0, clear = 0, write = 0, power = 0;
+  int32_t held_until_close = 0;  // held writes that ClosePort ended
 };
 
 std::mutex g_mutex;
@@ -45,6 +46,13 @@ int32_t g_power = qz381::ports::kPowerStateUnknown;
 // Status blocks the next GetASBState calls answer, one each, oldest first.
 std::deque<std::array<uint8_t, 4>> g_blocks;
 std::condition_variable g_block_pushed;  // for WaitASBState
+// Writes held back, as flow control holds a real one, until the port closes,
+// the hold is lifted or (a safety net for a test that never closes the port)
+// kHoldLimit passes.
+bool g_hold_writes = false;
+int32_t g_held_writes = 0;  // held now
+std::condition_variable g_hold_changed;
+constexpr auto kHoldLimit = std::chrono::seconds(20);
 std::set<uint64_t> g_threads;
 uint64_t g_last_thread = 0;
 
@@ -109,14 +117,29 @@ void QZ381_PORT_CALL ClosePort(int32_t port_id) {
   ++g_count.close;
   auto it = g_ports.find(port_id);
   if (it != g_ports.end()) it->second.open = false;
+  g_hold_changed.notify_all();
 }
 
 int32_t QZ381_PORT_CALL Write(const uint8_t* data, int32_t length, int32_t port_id) {
-  std::lock_guard<std::mutex> guard(g_mutex);
+  std::unique_lock<std::mutex> guard(g_mutex);
   Note();
   ++g_count.write;
   auto it = g_ports.find(port_id);
   if (it == g_ports.end() || !it->second.open || !data || length <= 0) return 0;
+  if (g_hold_writes) {
+    auto open = [port_id] {
+      auto port = g_ports.find(port_id);
+      return port != g_ports.end() && port->second.open;
+    };
+    ++g_held_writes;
+    g_hold_changed.wait_for(guard, kHoldLimit, [&] { return !g_hold_writes || !open(); });
+    --g_held_writes;
+    if (!open()) {
+      ++g_count.held_until_close;
+      return 0;
+    }
+    it = g_ports.find(port_id);
+  }
   int32_t n = length;
   if (g_full_writes_left == 0 && g_short_writes > 0) {
     --g_short_writes;
@@ -192,6 +215,8 @@ QZ381_PORT_EXPORT void FakeVexlinkReset() {
   g_full_writes_left = -1;
   g_short_writes = 0;
   g_fail_open = false;
+  g_hold_writes = false;
+  g_hold_changed.notify_all();
   g_power = qz381::ports::kPowerStateUnknown;
   g_blocks.clear();
   g_threads.clear();
@@ -236,8 +261,23 @@ QZ381_PORT_EXPORT void FakeVexlinkFailOpen(int32_t fail) {
   g_fail_open = fail != 0;
 }
 
+// While `hold` is set, every write to an open port waits until that port
+// closes (and then writes nothing) or the hold is lifted.
+QZ381_PORT_EXPORT void FakeVexlinkHoldWrites(int32_t hold) {
+  std::lock_guard<std::mutex> guard(g_mutex);
+  g_hold_writes = hold != 0;
+  g_hold_changed.notify_all();
+}
+
+// Writes being held back now.
+QZ381_PORT_EXPORT int32_t FakeVexlinkHeldWrites() {
+  std::lock_guard<std::mutex> guard(g_mutex);
+  return g_held_writes;
+}
+
 // Calls of one entry point since the reset: "CreatePort", "RemovePort",
-// "SetDeviceOption", "OpenPort", "ClosePort", "Clear", "Write" or "IsPowerState".
+// "SetDeviceOption", "OpenPort", "ClosePort", "Clear", "Write" or "IsPowerState";
+// "HeldUntilClose" counts the held writes that ended with their port closing.
 QZ381_PORT_EXPORT int32_t FakeVexlinkCount(const char* entry) {
   std::lock_guard<std::mutex> guard(g_mutex);
   const std::string e = entry ? entry : "";
@@ -249,6 +289,7 @@ QZ381_PORT_EXPORT int32_t FakeVexlinkCount(const char* entry) {
   if (e == "Clear") return g_count.clear;
   if (e == "Write") return g_count.write;
   if (e == "IsPowerState") return g_count.power;
+  if (e == "HeldUntilClose") return g_count.held_until_close;
   return -1;
 }
 

@@ -52,6 +52,8 @@ class FakeVexlink {
     Bind("FakeVexlinkLastCreated", &last_created_);
     Bind("FakeVexlinkShortWrites", &short_writes_);
     Bind("FakeVexlinkFailOpen", &fail_open_);
+    Bind("FakeVexlinkHoldWrites", &hold_writes_);
+    Bind("FakeVexlinkHeldWrites", &held_writes_);
     Bind("FakeVexlinkCount", &count_);
     Bind("FakeVexlinkLastBaudRate", &baud_);
     Bind("FakeVexlinkThreadCount", &thread_count_);
@@ -79,6 +81,10 @@ class FakeVexlink {
   }
   void ShortWrites(int32_t full, int32_t count) { short_writes_(full, count); }
   void FailOpen(bool fail) { fail_open_(fail ? 1 : 0); }
+  // Every write to an open port waits until the port closes or the hold is
+  // lifted, as a printer holds writes back by flow control.
+  void HoldWrites(bool hold) { hold_writes_(hold ? 1 : 0); }
+  int32_t HeldWrites() { return held_writes_(); }
   int32_t Count(const char* entry) { return count_(entry); }
   uint32_t LastBaudRate() { return baud_(); }
   int32_t ThreadCount() { return thread_count_(); }
@@ -104,6 +110,8 @@ class FakeVexlink {
   int32_t (*last_created_)(char*, int32_t) = nullptr;
   void (*short_writes_)(int32_t, int32_t) = nullptr;
   void (*fail_open_)(int32_t) = nullptr;
+  void (*hold_writes_)(int32_t) = nullptr;
+  int32_t (*held_writes_)() = nullptr;
   int32_t (*count_)(const char*) = nullptr;
   uint32_t (*baud_)() = nullptr;
   int32_t (*thread_count_)() = nullptr;
