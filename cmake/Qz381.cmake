@@ -48,8 +48,11 @@ function(qz381_test name)
   if(CMAKE_CROSSCOMPILING)
     # Under Wine each process start costs a good part of a second: one CTest
     # test per program rather than one per case.
+    # One at a time: two Wine programs that start together can both try to
+    # start the prefix's desktop process, and the loser can make no window
+    # for the rest of its life (its message windows fail).
     add_test(NAME ${name} COMMAND ${name})
-    set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS};wine")
+    set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS};wine" RESOURCE_LOCK wine_desktop)
     return()
   endif()
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES LABELS "${T_LABELS}"
