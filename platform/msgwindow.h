@@ -41,6 +41,10 @@ class MessageWindow {
   // Any thread. False when the owner thread's queue no longer accepts messages.
   bool Post(uint32_t msg, uintptr_t wparam, intptr_t lparam);
   const std::string& name() const { return name_; }
+  // The system's handle of the window on Windows (an HWND, for calls that name
+  // a window, such as device-change registrations); on POSIX a number that
+  // means nothing outside this interface.
+  uintptr_t handle() const { return static_cast<uintptr_t>(id_); }
 
  private:
   MessageWindow(std::string name, std::shared_ptr<ThreadQueue> queue, uint64_t id);

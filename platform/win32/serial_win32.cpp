@@ -34,21 +34,8 @@ SerialCalls& Win32SerialCalls() {
 
 namespace {
 
+using win32::EventHandle;
 using win32::SerialCalls;
-
-class EventHandle {
- public:
-  EventHandle() : h_(::CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
-  ~EventHandle() {
-    if (h_) ::CloseHandle(h_);
-  }
-  EventHandle(const EventHandle&) = delete;
-  EventHandle& operator=(const EventHandle&) = delete;
-  HANDLE get() const { return h_; }
-
- private:
-  HANDLE h_;
-};
 
 class Win32SerialDevice final : public SerialDevice {
  public:
