@@ -135,10 +135,10 @@ stage_mingw() {
 # The portable code's unit tests that run on Windows as they are go with them.
 windows_unit_tests=(platform_test common_test portcommon_test output_translate_test
                     output_queue_test so_server_test so_core_test co_test install_test com_test
-                    vexlink_test usb_test)
+                    vexlink_test usb_test net_test)
 windows_tests=("${windows_unit_tests[@]}" wine_regsvr32 wine_type_library_test wine_script_e2e)
 windows_files=("${windows_unit_tests[@]}" platform_test_module fake_vexlink QZ381PrinterSO Vexlink
-               com usb qz381-install qz381 wine_type_library_test)
+               com usb net qz381-install qz381 wine_type_library_test)
 windows_linux_side=(qz381-sim qz381 qz381-install QZ381PrinterSO Vexlink com)
 stage_windows() {
   local dir="$b-win" arch=i686
