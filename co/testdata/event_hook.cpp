@@ -9,7 +9,8 @@
 
 QZ381_EXPORT int32_t TestPostStatusUpdate(int32_t port_handle, int32_t code) {
   const auto channel = qz381::so::FindChannel(port_handle);
-  if (!channel || !channel->status_sink()) return 0;
-  channel->status_sink()->PostEvent(qz381::so::EventRecord::StatusUpdate(code));
+  auto* printer = channel ? dynamic_cast<qz381::so::CPOSPrinter*>(channel->status_sink()) : nullptr;
+  if (!printer) return 0;
+  printer->PostEvent(qz381::so::EventRecord::StatusUpdate(code));
   return 1;
 }

@@ -162,30 +162,28 @@ void PortChannel::StatusThreadMain() {
       // (cover, paper and drawer at once) would otherwise reach the sink a poll
       // interval apart. Bounded so that a printer that never stops talking
       // cannot keep the power state and the stop request from being looked at.
-      CPOSPrinter* sink = sink_;
       uint8_t block[4] = {0, 0, 0, 0};
       for (uint32_t n = 0; n < kBlocksPerCycle && GetASBState_ && !stop_; ++n) {
         if (GetASBState_(block, handle_) == 0) break;
-        if (!sink) continue;
         if (block[0] == 0x35 && block[3] == 0x00)
-          sink->OnCartridgeBlock(block);
+          TellSink([&](StatusSink& sink) { sink.OnCartridgeBlock(block); });
         else
-          sink->OnAsbBlock(block);
+          TellSink([&](StatusSink& sink) { sink.OnAsbBlock(block); });
       }
       int32_t power = IsPowerState_ ? IsPowerState_(handle_) : opos::OPOS_PS_UNKNOWN;
       if (power != last_power) {
         last_power = power;
-        sink = sink_;
         if (power == opos::OPOS_PS_ONLINE) {
           LockChannel(-1);
           WriteCommand(printer_commands::kNul);
           WriteCommand(printer_commands::kAutoStatusOn);
           UnlockChannel();
           // Told with the lock given back: the sink answers with commands of its own.
-          if (sink && !line_port_) sink->OnPowerState(opos::OPOS_PS_ONLINE);
+          if (!line_port_)
+            TellSink([](StatusSink& sink) { sink.OnPowerState(opos::OPOS_PS_ONLINE); });
         } else {
           if (power == opos::OPOS_PS_OFFLINE) power_losses_.fetch_add(1);
-          if (sink) sink->OnPowerState(opos::OPOS_PS_OFFLINE);
+          TellSink([](StatusSink& sink) { sink.OnPowerState(opos::OPOS_PS_OFFLINE); });
         }
       }
     }
@@ -200,6 +198,40 @@ void PortChannel::StatusThreadMain() {
     }
     if (clock_.Wait(stop_event_, wait_ms)) return;
   }
+}
+
+void PortChannel::TellSink(const std::function<void(StatusSink&)>& tell) {
+  StatusSink* sink;
+  {
+    std::lock_guard<std::mutex> guard(sink_mutex_);
+    sink = sink_;
+    if (!sink) return;
+    ++sink_calls_;
+    sink_caller_ = std::this_thread::get_id();
+  }
+  tell(*sink);
+  std::lock_guard<std::mutex> guard(sink_mutex_);
+  if (--sink_calls_ == 0) sink_idle_.notify_all();
+}
+
+void PortChannel::SetStatusSink(StatusSink* sink) {
+  std::unique_lock<std::mutex> guard(sink_mutex_);
+  if (sink_ == sink) return;
+  sink_ = sink;
+  if (sink_calls_ == 0) return;
+  if (sink_caller_ == std::this_thread::get_id()) {
+    // The sink itself let go of the port: waiting would wait for this call.
+    platform::Trace("SetStatusSink: changed from within a sink call; not waiting for it");
+    return;
+  }
+  // No new call reaches the old sink; the one in flight ends on its own (the
+  // sink's calls take no lock of the channel).
+  sink_idle_.wait(guard, [this] { return sink_calls_ == 0; });
+}
+
+PortChannel::StatusSink* PortChannel::status_sink() {
+  std::lock_guard<std::mutex> guard(sink_mutex_);
+  return sink_;
 }
 
 void PortChannel::CloseChannel(uint8_t owner) {

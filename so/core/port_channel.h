@@ -5,6 +5,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -18,8 +19,6 @@
 #include "ports/common/port_contract.h"
 
 namespace qz381::so {
-
-class CPOSPrinter;
 
 // A lock with a time-out, owned by a thread. Built on a plain mutex and a
 // condition variable so that the thread sanitizer can follow it. Not recursive:
@@ -43,6 +42,18 @@ inline constexpr uint8_t kOwnerServiceObject = 1;
 
 class PortChannel {
  public:
+  // What the status thread tells the owner that claimed the port, from that
+  // thread, with no lock of the channel held.
+  class StatusSink {
+   public:
+    virtual void OnAsbBlock(const uint8_t* block) = 0;
+    virtual void OnCartridgeBlock(const uint8_t* block) = 0;
+    virtual void OnPowerState(int32_t code) = 0;
+
+   protected:
+    ~StatusSink() = default;
+  };
+
   // The status thread's polling and the pause when closing run on `clock`,
   // which must outlive the channel.
   explicit PortChannel(platform::Clock& clock = platform::DefaultClock()) : clock_(clock) {}
@@ -73,8 +84,11 @@ class PortChannel {
 
   bool IsOpen() const { return open_owners_ != 0; }
   int32_t handle() const { return handle_; }
-  void SetStatusSink(CPOSPrinter* sink) { sink_ = sink; }
-  CPOSPrinter* status_sink() const { return sink_; }
+  // The sink from now on; null stops the calls. Replacing or clearing it
+  // returns once a call to the old sink has returned, so that sink may be
+  // destroyed right after (from within a sink call it cannot wait: traced).
+  void SetStatusSink(StatusSink* sink);
+  StatusSink* status_sink();
   // How often the port module has reported the printer off-line since the
   // channel was made (a network printer's connection dropping).
   uint32_t power_losses() const { return power_losses_.load(); }
@@ -100,10 +114,16 @@ class PortChannel {
   ports::managing_form::WaitASBStateFn WaitASBState_ = nullptr;
 
   void StatusThreadMain();
+  // Calls `tell` on the sink, if there is one, counted as a call in flight.
+  void TellSink(const std::function<void(StatusSink&)>& tell);
   void StopStatusThread();
 
   platform::Clock& clock_;
-  std::atomic<CPOSPrinter*> sink_{nullptr};
+  std::mutex sink_mutex_;  // sink_, sink_calls_, sink_caller_
+  std::condition_variable sink_idle_;
+  StatusSink* sink_ = nullptr;
+  int32_t sink_calls_ = 0;  // calls in flight
+  std::thread::id sink_caller_;
   // Set under the table lock by each registration, read by any thread.
   std::atomic<int32_t> handle_{0};
   // Serial and parallel printers tell their on-line state in status blocks; on

@@ -6,7 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -106,6 +109,62 @@ TEST_F(PortTableTest, ConcurrentRegistrationsEndInOneSharedChannel) {
     EXPECT_EQ(FindChannel(handle), nullptr);
   }
   EXPECT_EQ(fake_.Count("CreatePort"), 2 * kRounds);  // one per owner; the refusal calls nothing
+}
+
+// The status thread's calls go to the sink of the moment; clearing the sink
+// waits for a call already in it, so the sink may be destroyed right after,
+// and no later block reaches it.
+TEST_F(PortTableTest, ClearingTheStatusSinkWaitsForACallInIt) {
+  struct BlockingSink final : PortChannel::StatusSink {
+    void OnAsbBlock(const uint8_t* block) override {
+      std::unique_lock<std::mutex> guard(mutex);
+      blocks.push_back(block[0]);
+      changed.notify_all();
+      changed.wait(guard, [this] { return let_go; });
+    }
+    void OnCartridgeBlock(const uint8_t*) override {}
+    void OnPowerState(int32_t) override {}
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<uint8_t> blocks;
+    bool let_go = false;
+  };
+  const std::shared_ptr<PortChannel> channel =
+      RegisterPort("POS1", "COM96", kOwnerServiceObject, *registry_);
+  ASSERT_NE(channel, nullptr);
+  ports::DeviceOption option = ports::DefaultDeviceOption();
+  ASSERT_TRUE(ports::SetPortName(option, "COM96"));
+  ASSERT_TRUE(channel->OpenChannel(option, kOwnerServiceObject));
+  auto sink = std::make_unique<BlockingSink>();
+  channel->SetStatusSink(sink.get());
+  fake_.PushStatusBlock(0x14, 0x00, 0x00, 0x0F);
+  {
+    std::unique_lock<std::mutex> guard(sink->mutex);
+    ASSERT_TRUE(sink->changed.wait_for(guard, std::chrono::seconds(5),
+                                       [&] { return !sink->blocks.empty(); }));
+  }
+  std::atomic<bool> cleared{false};
+  std::thread clearing([&] {
+    channel->SetStatusSink(nullptr);
+    cleared = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_FALSE(cleared);  // the call is still in the sink
+  EXPECT_EQ(channel->status_sink(), nullptr);
+  {
+    std::lock_guard<std::mutex> guard(sink->mutex);
+    sink->let_go = true;
+    sink->changed.notify_all();
+  }
+  clearing.join();
+  EXPECT_TRUE(cleared);
+  EXPECT_EQ(sink->blocks, std::vector<uint8_t>{0x14});
+  sink.reset();  // destroyed at once: nothing may call it any more
+
+  fake_.PushStatusBlock(0x14, 0x00, 0x00, 0x0F);
+  ASSERT_TRUE(qz381::testing::PumpUntil([&] { return fake_.StatusBlocksLeft() == 0; }));
+  channel->CloseChannel(kOwnerServiceObject);
+  EXPECT_EQ(UnregisterPort(kOwnerServiceObject, channel->handle()), 1);
 }
 
 // The port lock is not recursive: its owner asking again is refused at once

@@ -63,6 +63,7 @@ struct PageModeState {
 };
 
 class CPOSPrinter final : public IDispatch,
+                          public PortChannel::StatusSink,
                           private output::OutputDevice,
                           private EventDelivery::Target,
                           private StatusMonitor::Listener {
@@ -129,11 +130,12 @@ class CPOSPrinter final : public IDispatch,
   int32_t LoadDeviceEntry(const std::string& device_name);
   int32_t LoadProfile(const std::string& path);
 
-  // Status sink: called by the port status thread of the claimed port; handed to
-  // the status monitor, which ignores them while the device is disabled.
-  void OnAsbBlock(const uint8_t* block);
-  void OnCartridgeBlock(const uint8_t* block);
-  void OnPowerState(int32_t code);
+  // PortChannel::StatusSink: called by the port status thread of the claimed
+  // port; handed to the status monitor, which ignores them while the device is
+  // disabled.
+  void OnAsbBlock(const uint8_t* block) override;
+  void OnCartridgeBlock(const uint8_t* block) override;
+  void OnPowerState(int32_t code) override;
 
   // Event delivery: any thread.
   void PostEvent(std::unique_ptr<EventRecord> record);
