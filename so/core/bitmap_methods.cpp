@@ -40,16 +40,18 @@ bool StripsType(int32_t type) {
 
 CPOSPrinter::PictureSettings CPOSPrinter::SnapshotPictureSettings(int32_t width) {
   PictureSettings s;
-  std::lock_guard<std::mutex> settings(settings_mutex_);
-  s.type = out_.Type;
-  s.colour = out_.CapRecColor != 0;
-  s.letter_quality = rec_letter_quality_ != 0;
-  s.rotation = out_.rotation;
+  const bool letter_quality = props_.LetterQuality();
+  PropertyTable::Locked settings = props_.Lock();
+  const output::DeviceSettings& out = settings.out;
+  s.type = out.Type;
+  s.colour = out.CapRecColor != 0;
+  s.letter_quality = letter_quality;
+  s.rotation = out.rotation;
   // A width too small to reach one dot is still a width, not "as it is".
   s.width_dots =
       width > 0
-          ? std::max<int32_t>(1, output::MapUnits(width, out_.shared->Units().UnitsToHorizontalDots,
-                                                  out_.MapMode))
+          ? std::max<int32_t>(
+                1, output::MapUnits(width, out.shared->Units().UnitsToHorizontalDots, out.MapMode))
           : 0;
   return s;
 }
@@ -123,14 +125,10 @@ int32_t CPOSPrinter::PrintBitmap(int32_t station, const std::string& file, int32
   if (StripsType(s.type)) {
     // The job's own prologue may be built after this call returns, so the
     // job puts back the spacing it changed; the next prologue sends it again.
-    std::lock_guard<std::mutex> settings(settings_mutex_);
-    list.back() += output::LineSpacingCommand(out_);
+    list.back() += output::LineSpacingCommand(props_.Lock().out);
   }
   const int32_t rc = Submit(async_mode_ != 0, std::move(list));
-  {
-    std::lock_guard<std::mutex> settings(settings_mutex_);
-    out_.PendingSettings |= output::kPendingLineSpacing;
-  }
+  { props_.Lock().out.PendingSettings |= output::kPendingLineSpacing; }
   return rc;
 }
 
@@ -162,8 +160,7 @@ int32_t CPOSPrinter::SetBitmap(int32_t number, int32_t station, const std::strin
   std::vector<std::string> stored = {AlignmentCommand(alignment)};
   if (StripsType(s.type)) stored.push_back(std::string("\x1B\x33\x10", 3));
   stored.push_back(std::move(image));
-  std::lock_guard<std::mutex> settings(settings_mutex_);
-  out_.stored_bitmaps[static_cast<size_t>(number - 1)] = std::move(stored);
+  props_.Lock().out.stored_bitmaps[static_cast<size_t>(number - 1)] = std::move(stored);
   return Fail(OPOS_SUCCESS);
 }
 

@@ -1,15 +1,13 @@
 // Reading a device's configuration: its registry entry, then the capability
 // profile that the entry names.
+#include <optional>
 #include <string_view>
 
 #include "common/opos.h"
-#include "common/properties.h"
 #include "common/usb_devices.h"
 #include "platform/profile.h"
 #include "platform/trace.h"
 #include "so/core/pos_printer.h"
-#include "so/output/code_table.h"
-#include "so/output/units.h"
 
 namespace qz381::so {
 
@@ -74,11 +72,13 @@ class EntryReader {
 int32_t CPOSPrinter::LoadDeviceEntry(const std::string& device_name) {
   EntryReader entry(registry_, std::string(kDeviceKeyPrefix) + device_name);
   std::string port;
-  device_name_property_.clear();
+  PropertyTable::Locked settings = props_.Lock();
+  Identification& id = settings.identification;
+  id.DeviceName.clear();
   option_ = ports::DefaultDeviceOption();
 
   entry.Text("Port", &port);
-  cap_power_reporting_ = OPOS_PR_STANDARD;
+  id.CapPowerReporting = OPOS_PR_STANDARD;
 
   // Case-sensitive on purpose: the setup utility always writes upper case, and a
   // hand-written "com1" has always meant a network printer.
@@ -125,14 +125,13 @@ int32_t CPOSPrinter::LoadDeviceEntry(const std::string& device_name) {
 
   entry.TextNumber("OutputBuf", &option_.outputBufferSize);
   entry.TextNumber("InputBuf", &option_.inputBufferSize);
-  entry.Number("Type", &out_.Type);
-  entry.Text("DeviceDesc", &device_description_);
-  entry.Text("DeviceName", &device_name_property_);
-  entry.Text("Description", &service_object_description_);
+  entry.Number("Type", &settings.out.Type);
+  entry.Text("DeviceDesc", &id.DeviceDescription);
+  entry.Text("DeviceName", &id.DeviceName);
+  entry.Text("Description", &id.ServiceObjectDescription);
   entry.Text("inf", &profile_path_);
-  entry.Number("Model", &model_);
 
-  if (port.empty() || device_name_property_.empty()) {
+  if (port.empty() || id.DeviceName.empty()) {
     platform::Trace("LoadDeviceEntry(%s): %s is empty", device_name.c_str(),
                     port.empty() ? "the port name" : "DeviceName");
     return OPOS_E_ILLEGAL;
@@ -147,7 +146,7 @@ int32_t CPOSPrinter::LoadDeviceEntry(const std::string& device_name) {
   if (entry.Text("Version", &version)) {
     size_t dot = version.rfind('.');
     if (dot != std::string::npos)
-      service_object_version_ = 1009000 + platform::Atoi(std::string_view(version).substr(dot + 1));
+      id.ServiceObjectVersion = 1009000 + platform::Atoi(std::string_view(version).substr(dot + 1));
   }
   return OPOS_SUCCESS;
 }
@@ -159,111 +158,14 @@ int32_t CPOSPrinter::LoadProfile(const std::string& path) {
     platform::Trace("LoadProfile: %s", st.ToString().c_str());
     return OPOS_E_ILLEGAL;
   }
-  auto text = [&](const char* section, const char* key) { return ini.GetString(section, key, ""); };
-  auto number = [&](const char* section, const char* key) { return ini.GetInt(section, key, 0); };
-  const char* P = "POSPRINTER";
-
-  RecBarCodeRotationList_ = text(P, "RecBarCodeRotationList");
-  CharacterSetList_ = text(P, "CharacterSetList");
-  FontTypefaceList_ = text(P, "FontTypefaceList");
-  RecLineCharsList_ = text(P, "RecLineCharsList");
-  caps_.CapCompareFirmwareVersion = number("COMMON", "CapCompareFirmwareVersion");
-  caps_.CapStatisticsReporting = number("COMMON", "CapStatisticsRporting");
-  caps_.CapUpdateFirmware = number("COMMON", "CapUpdateFirmware");
-  caps_.CapUpdateStatistics = number("COMMON", "CapUpdateStatistics");
-  caps_.CapCoverSensor = number(P, "CapCoverSensor");
-  caps_.CapRec2Color = number(P, "CapRec2Color");
-  caps_.CapRecBarCode = number(P, "CapRecBarCode");
-  caps_.CapRecBitmap = number(P, "CapRecBitmap");
-  caps_.CapRecBold = number(P, "CapRecBold");
-  caps_.CapRecItalic = number(P, "CapRecItalic");
-  caps_.CapRecUnderline = number(P, "CapRecUnderline");
-  caps_.CapRecCartridgeSensor = number(P, "CapRecCartridgeSensor");
-  if (caps_.CapRecCartridgeSensor == -1) caps_.CapRecCartridgeSensor = 0;
-  out_.CapRecColor = number(P, "CapRecColor");
-  caps_.CapRecDhigh = number(P, "CapRecDhigh");
-  caps_.CapRecDwide = number(P, "CapRecDwide");
-  caps_.CapRecDwideDhigh = number(P, "CapRecDwideDhigh");
-  caps_.CapRecEmptySensor = number(P, "CapRecEmptySensor");
-  caps_.CapRecNearEndSensor = number(P, "CapRecNearEndSensor");
-  caps_.CapRecMarkFeed = number(P, "CapRecMarkFeed");
-  out_.CapRecPapercut = number(P, "CapRecPapercut");
-  caps_.CapRecLeft90 = number(P, "CapRecLeft90");
-  caps_.CapRecRight90 = number(P, "CapRecRight90");
-  out_.CapRecRotate180 = number(P, "CapRecRotate180");
-  caps_.CapRecStamp = number(P, "CapRecStamp");
-  CharacterSet_ = number(P, "CharacterSet");
-  // An unsupported character set keeps the code table as it was; opening goes on.
-  output::SelectCodeTable(out_, CharacterSet_, device_name_);
-  int32_t profile_line_chars = number(P, "RecLineChars");
-  metrics_.RecLineHeight = number(P, "RecLineHeight");
-  metrics_.RecLineSpacing = number(P, "RecLineSpacing");
-  metrics_.default_spacing_dots = metrics_.RecLineSpacing;
-  metrics_.RecLineWidth = number(P, "RecLineWidth");
-  metrics_.width_dots = metrics_.RecLineWidth;
-  metrics_.RecSidewaysMaxLines = number(P, "RecSidewaysMaxLines");
-  metrics_.RecSidewaysMaxChars = number(P, "RecSidewaysMaxChars");
-  out_.RecLinesToPaperCut = number(P, "RecLinesToPaperCut");
-  caps_.CapConcurrentPageMode = number(P, "CapConcurrentPageMode");
-  caps_.CapMapCharacterSet = number(P, "CapMapCharacterSet");
-  caps_.CapRecPageMode = number(P, "CapRecPageMode");
-  MapCharacterSet_ = number(P, "MapCharacterSet");
-  page_.PageModeArea = text(P, "PageModeArea");
-  page_.PageModeDescriptor = number(P, "PageModeDescriptor");
-  page_.PageModeHorizontalPosition = number(P, "PageModeHorizontalPosition");
-  std::string print_area = text(P, "PageModePrintArea");
-  page_.PageModePrintDirection = number(P, "PageModePrintDirection");
-  page_.PageModeStation = number(P, "PageModeStation");
-  page_.PageModeVerticalPosition = number(P, "PageModeVerticalPosition");
-  RecBitmapRotationList_ = text(P, "RecBitmapRotationList");
-  metrics_.LinecharsCompressed = number("DETAIL", "LinecharsCompressed");
-  out_.LinecharsNormal = number("DETAIL", "LinecharsNormal");
-  metrics_.DotsPerNormalChar = number("DETAIL", "DotsPerNormalChar");
-  metrics_.DotsPerCompressedChar = number("DETAIL", "DotsPerCompressedChar");
-  metrics_.DotsPerNormalCharHeight = number("DETAIL", "DotsPerNormalCharHeight");
-  metrics_.DotsPerCompressedCharHeight = number("DETAIL", "DotsPerCompressedCharHeight");
-  int32_t dpi_high = number("DETAIL", "DPIHIGH");
-  int32_t dpi_width = number("DETAIL", "DPIWIDTH");
-
-  // The unit tables come first here (the page-mode positions are converted with
-  // them); a resolution the conversions would divide by is refused outright.
-  std::string why;
-  std::optional<output::UnitTables> tables = output::DeriveUnitTables(dpi_high, dpi_width, &why);
-  if (!tables) {
-    platform::Trace("LoadProfile(%s): %s", path.c_str(), why.c_str());
-    return OPOS_E_ILLEGAL;
-  }
-  dpi_high_ = dpi_high;
-  dpi_width_ = dpi_width;
-  twips_per_dot_ = 1440 / dpi_high;
-  out_.shared->SetUnits(*tables);
-
-  ApplyPageModePrintArea(print_area);
-  SetPropertyNumber(PIDX_PageModeVerticalPosition, page_.PageModeVerticalPosition);
-  SetPropertyNumber(PIDX_PageModeHorizontalPosition, page_.PageModeHorizontalPosition);
-  result_code_ = OPOS_SUCCESS;
-
-  out_.DIINTERNATIONAL = number("DIRECTIO", "DIINTERNATIONAL");
-
-  const output::UnitTables units = out_.shared->Units();
-  metrics_.height_dots =
-      output::MapUnits(metrics_.RecLineHeight, units.UnitsToVerticalDots, out_.MapMode);
-  out_.line_spacing_dots =
-      output::MapUnits(metrics_.RecLineSpacing, units.UnitsToVerticalDots, out_.MapMode);
-
-  ApplyRecLineChars(profile_line_chars);
-  int32_t rc = result_code_;
-  if (out_.RecLineChars == 0 || metrics_.RecLineWidth == 0) {
-    platform::Trace("LoadProfile(%s): RecLineChars %d, RecLineWidth %d", path.c_str(),
-                    out_.RecLineChars, metrics_.RecLineWidth);
-    rc = OPOS_E_ILLEGAL;
-  }
+  const std::optional<int32_t> rc = props_.LoadProfile(ini, path);
+  if (!rc) return OPOS_E_ILLEGAL;
   {
     std::lock_guard<std::mutex> guard(state_mutex_);
     state_ = OPOS_S_IDLE;
   }
-  check_health_text_ = "Not Executed";
-  return rc;
+  result_code_ = *rc;
+  return *rc;
 }
 
 }  // namespace qz381::so

@@ -25,33 +25,35 @@ std::string VersionText(int32_t version) {
 }
 }  // namespace
 
-std::string CPOSPrinter::TestPageText() const {
-  const std::string rule(static_cast<size_t>(std::max<int32_t>(out_.RecLineChars, 0)), '-');
+std::string CPOSPrinter::TestPageText(const PropertyTable::Locked& settings) {
+  const Identification& id = settings.identification;
+  const std::string rule(static_cast<size_t>(std::max<int32_t>(settings.out.RecLineChars, 0)), '-');
   std::string page = "\n" + rule + "\n";
-  page += "\x1B|rC\x1B|cA" + service_object_description_ + "\n";
-  page += "\x1B|N\x1B|cA" + device_description_ + "\n" + device_name_property_ + "\n";
-  page += "\x1B|rC\x1B|cAVersion " + VersionText(service_object_version_) + "\n";
+  page += "\x1B|rC\x1B|cA" + id.ServiceObjectDescription + "\n";
+  page += "\x1B|N\x1B|cA" + id.DeviceDescription + "\n" + id.DeviceName + "\n";
+  page += "\x1B|rC\x1B|cAVersion " + VersionText(id.ServiceObjectVersion) + "\n";
   page += "\x1B|N" + rule + "\n\x1B|fP";
   return page;
 }
 
 bool CPOSPrinter::InternalCheck() {
   const bool ok = PreparePrinter(kInternalLockLimitMs);
-  check_health_text_ = ok ? "CheckHealth: Successful" : "CheckHealth: Failed";
+  props_.Lock().identification.CheckHealthText =
+      ok ? "CheckHealth: Successful" : "CheckHealth: Failed";
   return ok;
 }
 
 int32_t CPOSPrinter::ExternalCheck() {
   std::string bytes;
   {
-    std::lock_guard<std::mutex> settings(settings_mutex_);
-    output::TranslatePrintData(out_, TestPageText(), bytes);
+    PropertyTable::Locked settings = props_.Lock();
+    output::TranslatePrintData(settings.out, TestPageText(settings), bytes);
   }
   // Printed synchronously whatever AsyncMode says: the answer is the print's.
   const int32_t rc = Submit(false, {std::move(bytes)});
-  check_health_text_ = rc == OPOS_SUCCESS
-                           ? std::string("CheckHealth: Successful")
-                           : "CheckHealth: " + output::ErrorText(rc, result_code_extended_);
+  props_.Lock().identification.CheckHealthText =
+      rc == OPOS_SUCCESS ? std::string("CheckHealth: Successful")
+                         : "CheckHealth: " + output::ErrorText(rc, result_code_extended_);
   return rc;
 }
 
@@ -74,10 +76,11 @@ int32_t CPOSPrinter::CheckHealth(int32_t level) {
             StatusMonitor& s = p->status_;
             return opos::HealthStatus{s.PowerState(), s.CoverOpen(), s.RecEmpty(), s.RecNearEnd()};
           });
-      const std::string title = "Printer Check Health : - Interactive -" + p->device_name_property_;
-      const std::string info = p->service_object_description_ + "\n" +
-                               VersionText(p->service_object_version_) + "\n" +
-                               p->device_description_ + "\n" + p->device_name_property_;
+      const Identification id = p->props_.Lock().identification;
+      const std::string title = "Printer Check Health : - Interactive -" + id.DeviceName;
+      const std::string info = id.ServiceObjectDescription + "\n" +
+                               VersionText(id.ServiceObjectVersion) + "\n" + id.DeviceDescription +
+                               "\n" + id.DeviceName;
       opos::ShowHealthDialog(p->co_, title, info, device);
       device->Close();  // the host may keep it; from now on it reaches nothing
       device->Release();
@@ -110,9 +113,9 @@ int32_t CPOSPrinter::DirectIO(int32_t command, int32_t* data, std::string* text)
       out = bytes;
       break;
     case 1: {
-      std::lock_guard<std::mutex> settings(settings_mutex_);
-      out_.international = static_cast<int8_t>(value & 0xFF);
-      out_.PendingSettings |= output::kPendingInternational;
+      PropertyTable::Locked settings = props_.Lock();
+      settings.out.international = static_cast<int8_t>(value & 0xFF);
+      settings.out.PendingSettings |= output::kPendingInternational;
       return Fail(OPOS_SUCCESS);
     }
     case 2:  // print stored image n

@@ -23,9 +23,6 @@ CPOSPrinter::CPOSPrinter(platform::Registry& registry, platform::Clock& clock)
       queue_(
           std::make_unique<output::OutputQueue>(static_cast<output::OutputDevice&>(*this), clock)) {
   ServerLock();
-  out_.trace = [](std::string_view line) {
-    platform::Trace("%.*s", static_cast<int>(line.size()), line.data());
-  };
 }
 
 CPOSPrinter::~CPOSPrinter() {
@@ -96,8 +93,8 @@ int32_t CPOSPrinter::OpenService(const std::string& /*device_class*/,
       return Fail(OPOS_E_ILLEGAL);
     }
   }
-  ResetForOpen();
   device_name_ = device_name;
+  ResetForOpen();
 
   if (LoadDeviceEntry(device_name) == OPOS_E_ILLEGAL ||
       LoadProfile(profile_path_) == OPOS_E_ILLEGAL) {
@@ -107,8 +104,9 @@ int32_t CPOSPrinter::OpenService(const std::string& /*device_class*/,
     }
     return Fail(OPOS_E_ILLEGAL);
   }
-  status_.Reset({.cover = caps_.CapCoverSensor != 0,
-                 .paper = caps_.CapRecEmptySensor != 0 || caps_.CapRecNearEndSensor != 0});
+  const Capabilities& caps = props_.caps();
+  status_.Reset({.cover = caps.CapCoverSensor != 0,
+                 .paper = caps.CapRecEmptySensor != 0 || caps.CapRecNearEndSensor != 0});
 
   channel_ = RegisterPort(device_name_, ports::PortNameOf(option_).data(), kOwnerServiceObject,
                           registry_, clock_);
@@ -151,38 +149,15 @@ int32_t CPOSPrinter::OpenService(const std::string& /*device_class*/,
 void CPOSPrinter::ResetForOpen() {
   result_code_ = OPOS_SUCCESS;
   result_code_extended_ = 0;
+  props_.Reset(device_name_);
   {
-    std::lock_guard<std::mutex> settings(settings_mutex_);
-    output::DeviceSettings fresh;
-    fresh.trace = std::move(out_.trace);
-    fresh.shared = out_.shared;
-    out_ = std::move(fresh);
+    PropertyTable::Locked settings = props_.Lock();
     last_prologue_settings_ = 0;
   }
-  twips_per_dot_ = 8;
-  dpi_high_ = dpi_width_ = 180;
-  model_ = 0;
   option_ = ports::DeviceOption{};
   profile_path_.clear();
-  caps_ = Capabilities{};
-  metrics_ = LineMetrics{};
-  page_ = PageModeState{};
-  RecBarCodeRotationList_.clear();
-  CharacterSetList_.clear();
-  FontTypefaceList_.clear();
-  RecLineCharsList_.clear();
-  RecBitmapRotationList_.clear();
-  MapCharacterSet_ = CharacterSet_ = 0;
-  service_object_description_.clear();
-  device_name_property_.clear();
-  device_description_.clear();
-  service_object_version_ = 1009003;
-  check_health_text_.clear();
-  binary_conversion_ = cap_power_reporting_ = 0;
   freeze_events_ = co_freeze_ = 0;
   async_mode_ = 0;
-  rec_letter_quality_ = 0;
-  rotate_special_ = PTR_RP_NORMAL;
   status_.Reset(StatusMonitor::Sensors{});
   // Its thread ended with Close; the output ID and FlagWhenIdle start afresh.
   queue_ = std::make_unique<output::OutputQueue>(static_cast<output::OutputDevice&>(*this), clock_);
@@ -253,8 +228,7 @@ bool CPOSPrinter::PreparePrinter(int32_t lock_timeout) {
   {
     // ESC @ (or part of it) may have reached the printer: it has forgotten
     // every setting it was sent.
-    std::lock_guard<std::mutex> settings(settings_mutex_);
-    out_.PendingSettings = output::kPendingAll;
+    props_.Lock().out.PendingSettings = output::kPendingAll;
   }
   if (!ok) platform::Trace("PreparePrinter: short write on port %d", channel->handle());
   return ok;

@@ -17,50 +17,13 @@
 #include "so/core/event_delivery.h"
 #include "so/core/event_record.h"
 #include "so/core/port_channel.h"
+#include "so/core/property_table.h"
 #include "so/core/status_monitor.h"
 #include "so/output/bitmap.h"
 #include "so/output/device_settings.h"
 #include "so/output/output_queue.h"
 
 namespace qz381::so {
-
-// The numeric and string properties the configuration fills, by their OPOS names.
-struct Capabilities {
-  int32_t CapCompareFirmwareVersion = 0, CapStatisticsReporting = 0, CapUpdateFirmware = 0,
-          CapUpdateStatistics = 0;
-  int32_t CapCoverSensor = 0, CapRec2Color = 0, CapRecBarCode = 0, CapRecBitmap = 0, CapRecBold = 0,
-          CapRecItalic = 0, CapRecUnderline = 0;
-  int32_t CapRecCartridgeSensor = 15;
-  // CapRecColor, CapRecPapercut and CapRecRotate180 live in the output settings.
-  int32_t CapRecDhigh = 0, CapRecDwide = 0, CapRecDwideDhigh = 0, CapRecEmptySensor = 0,
-          CapRecNearEndSensor = 0, CapRecMarkFeed = 0, CapRecLeft90 = 0, CapRecRight90 = 0,
-          CapRecStamp = 0;
-  int32_t CapConcurrentPageMode = 0, CapMapCharacterSet = 0, CapRecPageMode = 0;
-};
-
-// RecLineChars, LinecharsNormal, RecLinesToPaperCut, MapMode and the line spacing
-// in dots live in the output settings, which the translation reads.
-struct LineMetrics {
-  // What the control object reads, in the current map mode's units.
-  int32_t RecLineHeight = 0, RecLineSpacing = 0, RecLineWidth = 0;
-  // What the printer commands use.
-  int32_t height_dots = 0, width_dots = 0;
-  int32_t default_spacing_dots = 0;  // the profile's RecLineSpacing
-  int32_t RecSidewaysMaxLines = 0, RecSidewaysMaxChars = 0;
-  int32_t LinecharsCompressed = 0;
-  int32_t DotsPerNormalChar = 0, DotsPerCompressedChar = 0;
-  int32_t DotsPerNormalCharHeight = 0, DotsPerCompressedCharHeight = 0;
-  bool compressed_font = false;  // the base font: compressed when RecLineChars > LinecharsNormal
-};
-
-struct PageModeState {
-  int32_t PageModeDescriptor = 0, PageModeHorizontalPosition = 0, PageModePrintDirection = 0,
-          PageModeStation = 0, PageModeVerticalPosition = 0;
-  int32_t horizontal_dots = 0, vertical_dots = 0;
-  int32_t area[4] = {0, 0, 0, 0};       // x, y, width, height in map-mode units
-  int32_t area_dots[4] = {0, 0, 0, 0};  // the same in dots
-  std::string PageModeArea, PageModePrintArea;
-};
 
 class CPOSPrinter final : public IDispatch,
                           public PortChannel::StatusSink,
@@ -146,9 +109,6 @@ class CPOSPrinter final : public IDispatch,
   StatusMonitor& status_monitor() { return status_; }
 
   const ports::DeviceOption& device_option() const { return option_; }
-  const output::DeviceSettings& output_settings() const { return out_; }
-  const LineMetrics& metrics() const { return metrics_; }
-  const Capabilities& caps() const { return caps_; }
   // The port module's handle of the registered port (0 when not open): what
   // test equipment playing the module knows the port by.
   int32_t port_handle() const { return channel_ ? channel_->handle() : 0; }
@@ -171,7 +131,7 @@ class CPOSPrinter final : public IDispatch,
   // CheckHealth's levels: the command probe, and the printed test page.
   bool InternalCheck();
   int32_t ExternalCheck();
-  std::string TestPageText() const;
+  static std::string TestPageText(const PropertyTable::Locked& settings);
   // PrintBitmap / SetBitmap: the settings they read, taken under the settings
   // lock, and the file loaded, turned (print only) and scaled as those settings
   // and the width ask; false when it cannot be.
@@ -180,10 +140,6 @@ class CPOSPrinter final : public IDispatch,
                       output::Picture* out);
   void ResetForOpen();
   void ReleaseOpenResources();
-  // Line metrics.
-  void ApplyRecLineChars(int32_t n);
-  void RecomputeUnitMetrics();
-  void ApplyPageModePrintArea(const std::string& text);
   // Print data through BinaryConversion and the translation, as one string.
   std::string Translate(std::string data, int32_t* translation_result = nullptr);
   int32_t Submit(bool async, std::vector<std::string> list);
@@ -191,7 +147,7 @@ class CPOSPrinter final : public IDispatch,
   // output::OutputDevice
   bool Claimed() override { return claimed_ != 0; }
   bool AsyncMode() override { return async_mode_ != 0; }
-  int32_t PrinterType() override { return out_.Type; }
+  int32_t PrinterType() override { return props_.Lock().out.Type; }
   std::string PortName() override { return std::string(ports::PortNameOf(option_)); }
   uint32_t ChunkSize() override { return option_.outputBufferSize; }
   std::string BuildPrologue() override;
@@ -226,35 +182,17 @@ class CPOSPrinter final : public IDispatch,
   platform::Clock& clock_;
 
   // Configuration.
-  int32_t twips_per_dot_ = 8, dpi_high_ = 180, dpi_width_ = 180;
-  int32_t model_ = 0;
-  output::DeviceSettings out_;
   ports::DeviceOption option_{};
   std::string profile_path_;
   std::string device_name_;  // logical device name
-  Capabilities caps_;
-  LineMetrics metrics_;
-  PageModeState page_;
-  std::string RecBarCodeRotationList_, CharacterSetList_, FontTypefaceList_, RecLineCharsList_,
-      RecBitmapRotationList_;
-  int32_t MapCharacterSet_ = 0;
-  int32_t CharacterSet_ = 0;
 
-  // Identification and results.
   std::atomic<int32_t> result_code_{0}, result_code_extended_{0};
-  std::string service_object_description_, device_name_property_, device_description_;
-  int32_t service_object_version_ = 1009003;
-  std::string check_health_text_;
 
   // Device state.
-  int32_t binary_conversion_ = 0;
-  int32_t cap_power_reporting_ = 0;
   std::atomic<int32_t> claimed_{0}, device_enabled_{0};
   int32_t freeze_events_ = 0;
   int32_t state_ = opos::OPOS_S_CLOSED;  // guarded by state_mutex_
   std::atomic<int32_t> async_mode_{0};
-  int32_t rec_letter_quality_ = 0;
-  int32_t rotate_special_ = opos::PTR_RP_NORMAL;  // barcodes print upright until told otherwise
   int32_t co_freeze_ = 0;
 
   // The registered port, from OpenService to Close; the output and status
@@ -276,10 +214,11 @@ class CPOSPrinter final : public IDispatch,
   std::mutex state_mutex_;  // state_
   EventDelivery delivery_{*this};
   StatusMonitor status_{*this};
-  // Guards the output settings (out_): the application's thread translates and
+  // The settings and their lock: the application's thread translates and
   // changes properties while the output thread builds prologues.
-  std::mutex settings_mutex_;
-  uint8_t last_prologue_settings_ = 0;  // pending settings the last prologue consumed
+  PropertyTable props_{[this] { queue_->PageHeaderNeeded(); }};
+  uint8_t last_prologue_settings_ = 0;  // pending settings the last prologue consumed; under
+                                        // the table's lock
   std::unique_ptr<output::OutputQueue> queue_;
 };
 

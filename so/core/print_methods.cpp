@@ -16,10 +16,10 @@ namespace qz381::so {
 using namespace qz381::opos;
 
 std::string CPOSPrinter::Translate(std::string data, int32_t* translation_result) {
-  output::ApplyBinaryConversion(data, binary_conversion_);
+  output::ApplyBinaryConversion(data, props_.BinaryConversion());
   std::string bytes;
-  std::lock_guard<std::mutex> settings(settings_mutex_);
-  int32_t rc = output::TranslatePrintData(out_, data, bytes);
+  PropertyTable::Locked settings = props_.Lock();
+  int32_t rc = output::TranslatePrintData(settings.out, data, bytes);
   if (translation_result) *translation_result = rc;
   return bytes;
 }
@@ -47,13 +47,14 @@ int32_t CPOSPrinter::PrintTwoNormal(int32_t, const std::string&, const std::stri
 
 int32_t CPOSPrinter::CutPaper(int32_t percentage) {
   if (!CheckState(kClaimedEnabledIdle)) return result_code_;
-  if (percentage < 0 || percentage > 100 || out_.CapRecPapercut == 0) return Fail(OPOS_E_ILLEGAL);
+  if (percentage < 0 || percentage > 100 || props_.Lock().out.CapRecPapercut == 0)
+    return Fail(OPOS_E_ILLEGAL);
   char sequence[16];
   std::snprintf(sequence, sizeof sequence, "\x1B|%dP", static_cast<int>(percentage));
   std::string bytes;
   {
-    std::lock_guard<std::mutex> settings(settings_mutex_);
-    output::TranslatePrintData(out_, sequence, bytes);
+    PropertyTable::Locked settings = props_.Lock();
+    output::TranslatePrintData(settings.out, sequence, bytes);
   }
   return Submit(async_mode_ != 0, {std::move(bytes)});
 }
@@ -63,9 +64,9 @@ int32_t CPOSPrinter::RotatePrint(int32_t station, int32_t rotation) {
   if (station != PTR_S_RECEIPT || (rotation != PTR_RP_NORMAL && rotation != PTR_RP_RIGHT90 &&
                                    rotation != PTR_RP_LEFT90 && rotation != PTR_RP_ROTATE180))
     return Fail(OPOS_E_ILLEGAL);
-  std::lock_guard<std::mutex> settings(settings_mutex_);
-  out_.rotation = rotation;
-  out_.PendingSettings |= output::kPendingRotation;
+  PropertyTable::Locked settings = props_.Lock();
+  settings.out.rotation = rotation;
+  settings.out.PendingSettings |= output::kPendingRotation;
   return Fail(OPOS_SUCCESS);
 }
 
@@ -84,16 +85,16 @@ int32_t CPOSPrinter::TransactionPrint(int32_t station, int32_t control) {
 int32_t CPOSPrinter::ValidateData(int32_t, const std::string& data) {
   if (!CheckState(kClaimedEnabled)) return result_code_;
   std::string converted = data;
-  output::ApplyBinaryConversion(converted, binary_conversion_);
+  output::ApplyBinaryConversion(converted, props_.BinaryConversion());
   // Checked on a copy: validating must not consume pending settings or change
   // the character size that later output relies on.
   output::SharedOutputState scratch_shared;
   output::DeviceSettings scratch;
   {
-    std::lock_guard<std::mutex> settings(settings_mutex_);
-    scratch = out_;
-    scratch_shared.SetUnits(out_.shared->Units());
-    scratch_shared.SetCharacterSize(out_.shared->CharacterSize());
+    PropertyTable::Locked settings = props_.Lock();
+    scratch = settings.out;
+    scratch_shared.SetUnits(settings.out.shared->Units());
+    scratch_shared.SetCharacterSize(settings.out.shared->CharacterSize());
   }
   scratch.shared = &scratch_shared;
   scratch.trace = nullptr;
@@ -105,15 +106,15 @@ int32_t CPOSPrinter::SetLogo(int32_t location, const std::string& data) {
   if (!CheckState(kClaimedEnabled)) return result_code_;
   if (location != 1 && location != 2) return Fail(OPOS_E_ILLEGAL);
   std::string bytes = data;
-  output::ApplyBinaryConversion(bytes, binary_conversion_);
-  std::lock_guard<std::mutex> settings(settings_mutex_);
-  (location == 1 ? out_.top_logo : out_.bottom_logo) = std::move(bytes);
+  output::ApplyBinaryConversion(bytes, props_.BinaryConversion());
+  PropertyTable::Locked settings = props_.Lock();
+  (location == 1 ? settings.out.top_logo : settings.out.bottom_logo) = std::move(bytes);
   return Fail(OPOS_SUCCESS);
 }
 
 int32_t CPOSPrinter::pageModePrint(int32_t control) {
   if (!CheckState(kClaimedEnabled)) return result_code_;
-  if (page_.PageModeStation != PTR_S_RECEIPT || caps_.CapRecPageMode == 0 ||
+  if (props_.Lock().page.PageModeStation != PTR_S_RECEIPT || props_.caps().CapRecPageMode == 0 ||
       control < PTR_PM_PAGE_MODE || control > PTR_PM_CANCEL)
     return Fail(OPOS_E_ILLEGAL);
   switch (control) {
@@ -134,10 +135,7 @@ int32_t CPOSPrinter::pageModePrint(int32_t control) {
 
 int32_t CPOSPrinter::ClearPrintArea() {
   if (!CheckState(kClaimedEnabled)) return result_code_;
-  {
-    std::lock_guard<std::mutex> settings(settings_mutex_);
-    ApplyPageModePrintArea("0,0" + page_.PageModeArea);
-  }
+  props_.ResetPrintArea();
   return pageModePrint(PTR_PM_CANCEL);
 }
 
@@ -155,28 +153,30 @@ int32_t CPOSPrinter::PrintBarCode(int32_t station, const std::string& data, int3
   platform::Trace("Symbology : %d   Height : %d  Width : %d  Alignment:%d TextPosition:%d",
                   static_cast<int>(symbology), static_cast<int>(height), static_cast<int>(width),
                   static_cast<int>(alignment), static_cast<int>(text_position));
-  if (caps_.CapRecBarCode == 0 || station != PTR_S_RECEIPT || rotate_special_ != PTR_RP_NORMAL) {
+  if (props_.caps().CapRecBarCode == 0 || station != PTR_S_RECEIPT ||
+      props_.RotateSpecial() != PTR_RP_NORMAL) {
     return Fail(OPOS_E_ILLEGAL);
   }
   output::BarcodeRequest request;
   {
-    std::lock_guard<std::mutex> settings(settings_mutex_);
-    if (width > metrics_.RecLineWidth) return Fail(OPOS_E_ILLEGAL, OPOS_EPTR_TOOBIG);
-    const output::UnitTables units = out_.shared->Units();
-    request.width =
-        width > 0 ? output::MapUnits(width, units.UnitsToHorizontalDots, out_.MapMode) : width;
+    PropertyTable::Locked settings = props_.Lock();
+    if (width > settings.metrics.RecLineWidth) return Fail(OPOS_E_ILLEGAL, OPOS_EPTR_TOOBIG);
+    const output::UnitTables units = settings.out.shared->Units();
+    request.width = width > 0
+                        ? output::MapUnits(width, units.UnitsToHorizontalDots, settings.out.MapMode)
+                        : width;
     // A height too small to reach one dot is still a height: one dot.
     request.height =
-        height > 0 ? std::max<int32_t>(
-                         1, output::MapUnits(height, units.UnitsToHorizontalDots, out_.MapMode))
+        height > 0 ? std::max<int32_t>(1, output::MapUnits(height, units.UnitsToHorizontalDots,
+                                                           settings.out.MapMode))
                    : height;
-    request.compressed_font = out_.RecLineChars > out_.LinecharsNormal;
+    request.compressed_font = settings.out.RecLineChars > settings.out.LinecharsNormal;
   }
   request.symbology = symbology;
   request.alignment = alignment;
   request.text_position = text_position;
   request.data = data;
-  output::ApplyBinaryConversion(request.data, binary_conversion_);
+  output::ApplyBinaryConversion(request.data, props_.BinaryConversion());
   std::string bytes;
   if (output::EncodeBarcode(request, &bytes) != OPOS_SUCCESS) {
     platform::Trace("PrintBarCode: symbology %d does not take this data",
@@ -189,26 +189,26 @@ int32_t CPOSPrinter::PrintBarCode(int32_t station, const std::string& data, int3
 // --- the output queue's view of this device --------------------------------
 
 std::string CPOSPrinter::BuildPrologue() {
-  std::lock_guard<std::mutex> settings(settings_mutex_);
-  const uint8_t before = out_.PendingSettings;
-  std::string prologue = output::BuildModePrologue(out_);
-  last_prologue_settings_ = before & static_cast<uint8_t>(~out_.PendingSettings);
+  PropertyTable::Locked settings = props_.Lock();
+  const uint8_t before = settings.out.PendingSettings;
+  std::string prologue = output::BuildModePrologue(settings.out);
+  last_prologue_settings_ = before & static_cast<uint8_t>(~settings.out.PendingSettings);
   return prologue;
 }
 
 void CPOSPrinter::PrologueNotSent() {
-  std::lock_guard<std::mutex> settings(settings_mutex_);
-  out_.PendingSettings |= last_prologue_settings_;
+  PropertyTable::Locked settings = props_.Lock();
+  settings.out.PendingSettings |= last_prologue_settings_;
 }
 
 void CPOSPrinter::OutputDiscarded() {
-  std::lock_guard<std::mutex> settings(settings_mutex_);
-  out_.PendingSettings = output::kPendingAll;
+  PropertyTable::Locked settings = props_.Lock();
+  settings.out.PendingSettings = output::kPendingAll;
 }
 
 std::string CPOSPrinter::PageModeHeader() {
   std::string header = "\x1B\x4C\x1B\x54";
-  header.push_back(static_cast<char>(page_.PageModePrintDirection - 1));
+  header.push_back(static_cast<char>(props_.Lock().page.PageModePrintDirection - 1));
   return header;
 }
 
@@ -217,9 +217,9 @@ output::ResultPair CPOSPrinter::StatusCheck() {
 }
 
 void CPOSPrinter::ResetRotation() {
-  std::lock_guard<std::mutex> settings(settings_mutex_);
-  out_.rotation = PTR_RP_NORMAL;
-  out_.PendingSettings |= output::kPendingRotation;
+  PropertyTable::Locked settings = props_.Lock();
+  settings.out.rotation = PTR_RP_NORMAL;
+  settings.out.PendingSettings |= output::kPendingRotation;
 }
 
 bool CPOSPrinter::LockPort(int32_t timeout_ms) {

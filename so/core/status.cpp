@@ -35,8 +35,7 @@ void CPOSPrinter::PrinterCameOnline() {
   } else if (channel) {
     platform::Trace("PrinterCameOnline: port lock refused; status request not sent");
   }
-  std::lock_guard<std::mutex> settings(settings_mutex_);
-  out_.PendingSettings = output::kPendingAll;
+  props_.Lock().out.PendingSettings = output::kPendingAll;
 }
 
 }  // namespace qz381::so
