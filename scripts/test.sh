@@ -139,6 +139,7 @@ windows_unit_tests=(platform_test common_test portcommon_test output_translate_t
 windows_tests=("${windows_unit_tests[@]}" wine_regsvr32 wine_type_library_test wine_script_e2e)
 windows_files=("${windows_unit_tests[@]}" platform_test_module fake_vexlink QZ381PrinterSO Vexlink
                com usb net qz381-install qz381 wine_type_library_test)
+windows_deliverables=(QZ381PrinterSO Vexlink com usb net qz381-install qz381)
 windows_linux_side=(qz381-sim qz381 qz381-install QZ381PrinterSO Vexlink com)
 stage_windows() {
   local dir="$b-win" arch=i686
@@ -153,6 +154,13 @@ stage_windows() {
   cmake -S . -B "$dir" -G Ninja --toolchain cmake/mingw-i686.cmake -DQZ381_MINGW_ARCH="$arch" \
     -DQZ381_BENCH=OFF -DQZ381_LINUX_BUILD="$root/$b" || return $?
   ninja -C "$dir" -j "$jobs" "${windows_files[@]}" || return $?
+  if [[ "$arch" != i686 ]]; then
+    # The files users install are 32-bit: built and linked here even where
+    # they cannot run.
+    cmake -S . -B "$b-win" -G Ninja --toolchain cmake/mingw-i686.cmake -DQZ381_MINGW_ARCH=i686 \
+      -DQZ381_BENCH=OFF -DQZ381_LINUX_BUILD="$root/$b" || return $?
+    ninja -C "$b-win" -j "$jobs" "${windows_deliverables[@]}" || return $?
+  fi
   local rc=0 pattern
   pattern="^($(IFS='|'; echo "${windows_tests[*]}"))\$"
   export WINEPREFIX="$root/$dir/wine" WINEDEBUG=-all
