@@ -19,6 +19,7 @@
 #include <thread>
 #include <utility>
 
+#include "platform/detached_call.h"
 #include "platform/socket.h"
 #include "platform/win32/win32_text.h"
 
@@ -148,20 +149,13 @@ bool Cancelled(const std::atomic<bool>* cancel) {
   return cancel != nullptr && cancel->load();
 }
 
-// One host-name look-up, run on a thread of its own because getaddrinfo cannot
-// be interrupted. The connecting thread and the look-up share it; whichever
-// lets go last frees it, so a cancelled or timed-out Connect returns at once
-// and the look-up ends by itself when the resolver answers.
-struct Lookup {
-  std::mutex mutex;
-  std::condition_variable done_changed;
-  bool done = false;
+// A host-name look-up's answer; the list frees itself if nobody takes it.
+struct FreeAddresses {
+  void operator()(addrinfo* list) const { ::freeaddrinfo(list); }
+};
+struct Found {
   int error = 0;
-  addrinfo* result = nullptr;
-
-  ~Lookup() {
-    if (result != nullptr) ::freeaddrinfo(result);
-  }
+  std::unique_ptr<addrinfo, FreeAddresses> list;
 };
 
 Status Resolve(const std::string& host, const std::string& service, Clock::time_point deadline,
@@ -174,34 +168,28 @@ Status Resolve(const std::string& host, const std::string& service, Clock::time_
   if (::getaddrinfo(host.c_str(), service.c_str(), &hints, result) == 0) return Status::Ok();
 
   hints.ai_flags = AI_ADDRCONFIG;
-  auto lookup = std::make_shared<Lookup>();
-  try {
-    std::thread([lookup, host, service, hints] {
-      addrinfo* found = nullptr;
-      const int error = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &found);
-      std::lock_guard hold(lookup->mutex);
-      lookup->error = error;
-      lookup->result = found;
-      lookup->done = true;
-      lookup->done_changed.notify_all();
-    }).detach();
-  } catch (const std::system_error& e) {
-    return Status::Fail(Outcome::kIoError, "looking up '" + host + "': " + e.what());
+  // getaddrinfo cannot be interrupted: it runs on a thread of its own.
+  Found found;
+  const DetachedEnd end = CallDetached<Found>(
+      [host, service, hints] {
+        addrinfo* list = nullptr;
+        const int error = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &list);
+        return Found{error, std::unique_ptr<addrinfo, FreeAddresses>(list)};
+      },
+      deadline, cancel, &found);
+  if (end == DetachedEnd::kNoThread) {
+    return Status::Fail(Outcome::kIoError, "looking up '" + host + "': no thread for it");
   }
-  std::unique_lock hold(lookup->mutex);
-  while (!lookup->done && !Cancelled(cancel) && Clock::now() < deadline) {
-    lookup->done_changed.wait_until(
-        hold, std::min(deadline, Clock::now() + std::chrono::milliseconds(kCancelPollMs)));
+  if (end != DetachedEnd::kDone) {
+    return Status::Fail(Outcome::kTimedOut,
+                        "looking up '" + host +
+                            "': " + (end == DetachedEnd::kCancelled ? "cancelled" : "time-out"));
   }
-  if (!lookup->done) {
-    return Status::Fail(Outcome::kTimedOut, "looking up '" + host + "': " +
-                                                (Cancelled(cancel) ? "cancelled" : "time-out"));
+  if (found.error != 0) {
+    return Status::Fail(Outcome::kNotFound, SocketError("looking up '" + host + "'", found.error),
+                        found.error);
   }
-  if (lookup->error != 0) {
-    return Status::Fail(Outcome::kNotFound, SocketError("looking up '" + host + "'", lookup->error),
-                        lookup->error);
-  }
-  *result = std::exchange(lookup->result, nullptr);
+  *result = found.list.release();
   return Status::Ok();
 }
 
